@@ -1,0 +1,84 @@
+#include "app/singleinstance.h"
+#include "ipc/pipeclient.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMetaObject>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQmlExtensionPlugin>
+#include <QTimer>
+
+// The compiled-in interface module (qrc:/qml).
+Q_IMPORT_QML_PLUGIN(qmlPlugin)
+
+namespace {
+
+constexpr int kProbeWaitMs = 200;
+constexpr int kFirstConnectDelayMs = 200;
+
+// Hands over to a running instance. True when one answered.
+bool tellRunningInstanceToShow()
+{
+    QLocalSocket probe;
+    probe.connectToServer(singleInstanceName(), QIODevice::ReadWrite);
+    if (!probe.waitForConnected(kProbeWaitMs))
+        return false;
+    probe.write("show", 4);
+    probe.flush();
+    probe.waitForBytesWritten(kProbeWaitMs);
+    return true;
+}
+
+void invokeOnRoot(QObject *root, const char *function)
+{
+    QMetaObject::invokeMethod(root, function);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrix"));
+    QApplication::setOrganizationName(QStringLiteral("Kest"));
+    // Windows hide to the tray; only an explicit quit ends the process.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+
+    if (tellRunningInstanceToShow())
+        return 0;
+
+    QLocalServer singleInstance;
+    QLocalServer::removeServer(singleInstanceName());
+    singleInstance.listen(singleInstanceName()); // without the guard we still run
+
+    const bool minimized = QApplication::arguments().contains(QStringLiteral("--minimized"));
+
+    PipeClient pipeClient;
+
+    // The engine is the last local, so it is destroyed first and no QML object
+    // outlives the objects it binds to.
+    QQmlApplicationEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("pipeClient"), &pipeClient);
+    engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    if (engine.rootObjects().isEmpty())
+        return -1;
+
+    QObject *root = engine.rootObjects().constFirst();
+    if (!minimized)
+        invokeOnRoot(root, "showAndRaise");
+
+    QObject::connect(&singleInstance, &QLocalServer::newConnection, root, [&singleInstance, root] {
+        if (QLocalSocket *peer = singleInstance.nextPendingConnection())
+            peer->deleteLater(); // never read: any connection means "show"
+        invokeOnRoot(root, "showAndRaise");
+    });
+
+    QTimer::singleShot(kFirstConnectDelayMs, Qt::PreciseTimer, &pipeClient,
+                       &PipeClient::connectToPipe);
+
+    return app.exec();
+}

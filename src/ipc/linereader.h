@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+
+// Cuts a byte stream into lines and parses each as a JSON object.
+//
+// The buffer holds bytes, not text: a UTF-8 character split across two reads
+// is decoded only once its line is whole. A line longer than the cap is
+// dropped up to its line feed so a peer that never ends a line cannot grow
+// memory without bound; the lines around it are still handled.
+class LineReader
+{
+public:
+    static constexpr qsizetype kMaxLineBytes = 1024 * 1024;
+
+    // Appends the bytes and returns every complete JSON object they finish,
+    // in order. Blank lines, non-JSON and non-object lines are skipped.
+    QList<QJsonObject> feed(const QByteArray &bytes);
+
+    // Forgets any partial line (a new connection starts clean).
+    void clear();
+
+    qsizetype bufferedBytes() const { return m_buffer.size(); }
+
+private:
+    QByteArray m_buffer;
+    bool m_discarding = false; // inside an over-long line, waiting for its end
+};

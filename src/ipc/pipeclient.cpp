@@ -1,0 +1,418 @@
+#include "ipc/pipeclient.h"
+
+#include "ipc/diagcopy.h"
+#include "ipc/pipeendpoint.h"
+#include "ipc/protocol.h"
+
+#include <QDateTime>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int kReconnectDelayMs = 500;
+constexpr int kStatusPollMs = 1500;
+constexpr int kMaxRetries = 10;
+constexpr int kFinalWriteWaitMs = 500;
+// Samples closer together than this are too noisy to give a speed.
+constexpr double kMinSpeedIntervalSec = 0.2;
+
+bool isActiveState(const QString &state)
+{
+    return state == QLatin1String("connecting") || state == QLatin1String("connected")
+        || state == QLatin1String("reconnecting");
+}
+
+} // namespace
+
+PipeClient::PipeClient(QObject *parent)
+    : QObject(parent)
+    , m_socket(new QLocalSocket(this))
+    , m_reconnectTimer(new QTimer(this))
+    , m_statusPollTimer(new QTimer(this))
+    , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+{
+    m_reconnectTimer->setSingleShot(true);
+    m_reconnectTimer->setInterval(kReconnectDelayMs);
+    m_statusPollTimer->setInterval(kStatusPollMs);
+
+    connect(m_socket, &QLocalSocket::connected, this, &PipeClient::onConnected);
+    connect(m_socket, &QLocalSocket::disconnected, this, &PipeClient::onDisconnected);
+    connect(m_socket, &QLocalSocket::readyRead, this, &PipeClient::onReadyRead);
+    connect(m_socket, &QLocalSocket::errorOccurred, this, &PipeClient::onError);
+    connect(m_reconnectTimer, &QTimer::timeout, this, &PipeClient::tryReconnect);
+    connect(m_statusPollTimer, &QTimer::timeout, this, &PipeClient::sendStatusQuery);
+}
+
+// ---- connection lifecycle -------------------------------------------------
+
+void PipeClient::connectToPipe()
+{
+    m_reconnectAttempts = 0;
+    if (m_socket->state() != QLocalSocket::UnconnectedState) {
+        m_socket->disconnectFromServer();
+        if (m_socket->state() != QLocalSocket::UnconnectedState)
+            m_socket->abort();
+    }
+    setStatus(QStringLiteral("connecting..."));
+    openSocket();
+}
+
+void PipeClient::tryReconnect()
+{
+    if (m_socket->state() == QLocalSocket::UnconnectedState)
+        openSocket();
+}
+
+void PipeClient::openSocket()
+{
+    m_socket->connectToServer(PipeEndpoint::serverName(), QIODevice::ReadWrite);
+}
+
+void PipeClient::onConnected()
+{
+    // A partial line from a dead connection must not be glued to this one's.
+    m_reader.clear();
+    setStatus(QStringLiteral("connected — sending handshake"));
+    m_reconnectAttempts = 0;
+    m_socket->write(Protocol::handshake(PipeEndpoint::readToken()));
+    m_socket->flush();
+}
+
+void PipeClient::onDisconnected()
+{
+    m_statusPollTimer->stop();
+    if (m_authenticated) {
+        m_authenticated = false;
+        emit authenticatedChanged();
+    }
+    applyVpnState(QStringLiteral("disconnected"), QString(), QString());
+    if (!m_suppressReconnect) {
+        m_reconnectAttempts = 0;
+        m_reconnectTimer->start();
+    }
+    m_suppressReconnect = false;
+    setStatus(QStringLiteral("disconnected"));
+}
+
+void PipeClient::onError(QLocalSocket::LocalSocketError)
+{
+    setStatus(QStringLiteral("error: ") + m_socket->errorString());
+    if (m_reconnectAttempts < kMaxRetries) {
+        ++m_reconnectAttempts;
+        m_reconnectTimer->start();
+    }
+}
+
+void PipeClient::onReadyRead()
+{
+    const QList<QJsonObject> messages = m_reader.feed(m_socket->readAll());
+    for (const QJsonObject &message : messages)
+        handleMessage(message);
+}
+
+// ---- commands -------------------------------------------------------------
+
+bool PipeClient::isConnected() const
+{
+    return m_socket->state() == QLocalSocket::ConnectedState;
+}
+
+void PipeClient::sendCommand(const QByteArray &line)
+{
+    if (!isConnected()) {
+        setStatus(QStringLiteral("not connected"));
+        return;
+    }
+    m_socket->write(line);
+    m_socket->flush();
+}
+
+bool PipeClient::sendFinalCommand(const QByteArray &line)
+{
+    if (!isConnected())
+        return false;
+    m_socket->write(line);
+    m_socket->flush();
+    if (m_socket->bytesToWrite() > 0)
+        m_socket->waitForBytesWritten(kFinalWriteWaitMs);
+    return true;
+}
+
+void PipeClient::sendPing()
+{
+    sendCommand(Protocol::command(QStringLiteral("ping")));
+}
+
+void PipeClient::sendLoginStart()
+{
+    sendCommand(Protocol::command(QStringLiteral("login_start")));
+}
+
+void PipeClient::sendLoginCancel()
+{
+    sendCommand(Protocol::command(QStringLiteral("login_cancel")));
+}
+
+void PipeClient::sendLogout()
+{
+    sendCommand(Protocol::command(QStringLiteral("logout")));
+}
+
+void PipeClient::sendConnect(bool whitelist, bool games)
+{
+    sendCommand(Protocol::command(
+        QStringLiteral("connect"),
+        QJsonObject{{QStringLiteral("whitelist"), whitelist}, {QStringLiteral("games"), games}}));
+}
+
+void PipeClient::sendDisconnect()
+{
+    sendCommand(Protocol::command(QStringLiteral("disconnect")));
+}
+
+void PipeClient::sendStatusQuery()
+{
+    sendCommand(Protocol::command(QStringLiteral("status")));
+}
+
+void PipeClient::sendSetKillSwitchMode(const QString &mode)
+{
+    sendCommand(Protocol::command(QStringLiteral("set_kill_switch"),
+                                  QJsonObject{{QStringLiteral("mode"), mode}}));
+    // Ask at once so the daemon's answer reports the mode actually in effect.
+    sendStatusQuery();
+}
+
+void PipeClient::sendShutdown()
+{
+    if (!isConnected())
+        return;
+    m_suppressReconnect = true;
+    sendFinalCommand(Protocol::command(QStringLiteral("shutdown")));
+}
+
+void PipeClient::sendGetDiag()
+{
+    sendCommand(Protocol::command(QStringLiteral("get_diag")));
+}
+
+void PipeClient::sendInstallUpdate()
+{
+    sendCommand(Protocol::command(QStringLiteral("install_update")));
+}
+
+void PipeClient::sendApplyUpdate()
+{
+    if (!isConnected())
+        return;
+    m_applyingUpdate = true;
+    sendFinalCommand(Protocol::command(QStringLiteral("apply_update")));
+}
+
+// ---- events ---------------------------------------------------------------
+
+void PipeClient::handleMessage(const QJsonObject &obj)
+{
+    using namespace Protocol;
+    const QJsonValue typeValue = obj.value(QStringLiteral("type"));
+    if (!typeValue.isString())
+        return;
+    const QString type = typeValue.toString();
+
+    if (type == QLatin1String("ready")) {
+        const QString version = readString(obj, QStringLiteral("version"));
+        setStatus(QStringLiteral("ready — daemon v") + version);
+        emit versionReceived(version);
+        sendStatusQuery();
+    } else if (type == QLatin1String("pong")) {
+        const QString version = readString(obj, QStringLiteral("version"));
+        setStatus(QStringLiteral("pong v") + version);
+        emit versionReceived(version);
+    } else if (type == QLatin1String("browser_opened")) {
+        emit browserOpened(readString(obj, QStringLiteral("login_url")),
+                           readString(obj, QStringLiteral("expires_at")));
+    } else if (type == QLatin1String("login_complete")) {
+        if (!m_authenticated) {
+            m_authenticated = true;
+            emit authenticatedChanged();
+        }
+        setStatus(QStringLiteral("authenticated"));
+        emit loginComplete();
+    } else if (type == QLatin1String("login_failed")) {
+        emit loginFailed(readString(obj, QStringLiteral("error")));
+    } else if (type == QLatin1String("logged_out")) {
+        if (m_authenticated) {
+            m_authenticated = false;
+            emit authenticatedChanged();
+        }
+        applyVpnState(QStringLiteral("disconnected"), QString(), QString());
+        setStatus(QStringLiteral("logged out"));
+        emit loggedOut();
+    } else if (type == QLatin1String("status")) {
+        handleStatus(obj);
+    } else if (type == QLatin1String("diag_ready")) {
+        handleDiagReady(readString(obj, QStringLiteral("diag_path")));
+    } else if (type == QLatin1String("update_available")) {
+        m_updateAvailable = true;
+        m_updateVersion = readString(obj, QStringLiteral("update_version"));
+        m_isUpdating = false;
+        m_updateProgress = 0;
+        m_updateReady = false;
+        emit updateAvailableChanged();
+        emit updating();
+        emit updateReadyChanged();
+    } else if (type == QLatin1String("update_progress")) {
+        m_isUpdating = true;
+        m_updateProgress = readInt(obj, QStringLiteral("update_progress"));
+        emit updating();
+    } else if (type == QLatin1String("update_ready")) {
+        m_isUpdating = false;
+        m_updateProgress = 100;
+        m_updateReady = true;
+        emit updating();
+        emit updateReadyChanged();
+    } else if (type == QLatin1String("updating")) {
+        m_isUpdating = true;
+        m_updateProgress = 100;
+        emit updating();
+        if (m_applyingUpdate)
+            emit restartConfirmed();
+    } else if (type == QLatin1String("error")) {
+        handleError(readString(obj, QStringLiteral("error")));
+    }
+}
+
+void PipeClient::handleStatus(const QJsonObject &obj)
+{
+    using namespace Protocol;
+    if (obj.contains(QStringLiteral("authenticated"))) {
+        const bool authenticated = readBool(obj, QStringLiteral("authenticated"));
+        if (authenticated != m_authenticated) {
+            m_authenticated = authenticated;
+            emit authenticatedChanged();
+        }
+    }
+    if (obj.contains(QStringLiteral("kill_switch_mode"))) {
+        const QString mode = readString(obj, QStringLiteral("kill_switch_mode"));
+        if (mode != m_killSwitchMode) {
+            m_killSwitchMode = mode;
+            emit killSwitchChanged();
+        }
+    }
+
+    applyVpnState(readString(obj, QStringLiteral("status")), readString(obj, QStringLiteral("ip")),
+                  readString(obj, QStringLiteral("transport")));
+
+    const QString endpoint = readString(obj, QStringLiteral("endpoint"));
+    const int attempt = readInt(obj, QStringLiteral("attempt"));
+    const QString error = readString(obj, QStringLiteral("error"));
+    bool changed = false;
+    if (endpoint != m_endpoint) {
+        m_endpoint = endpoint;
+        changed = true;
+    }
+    if (attempt != m_attempt) {
+        m_attempt = attempt;
+        changed = true;
+    }
+    if (error != m_errorText) {
+        m_errorText = error;
+        changed = true;
+    }
+    if (changed)
+        emit vpnStateChanged();
+
+    updateTraffic(readCount(obj, QStringLiteral("up")), readCount(obj, QStringLiteral("down")),
+                  readString(obj, QStringLiteral("connected_since")));
+}
+
+void PipeClient::updateTraffic(qint64 up, qint64 down, const QString &connectedSince)
+{
+    if (up == m_up && down == m_down && connectedSince == m_connectedSince)
+        return;
+
+    const qint64 now = m_clock();
+    const bool sameConnection = m_lastTrafficSampleMs > 0 && connectedSince == m_connectedSince
+        && up >= m_up && down >= m_down;
+    if (sameConnection) {
+        const double dt = double(now - m_lastTrafficSampleMs) / 1000.0;
+        if (dt > kMinSpeedIntervalSec) {
+            m_upSpeed = double(up - m_up) / dt;
+            m_downSpeed = double(down - m_down) / dt;
+        }
+    } else {
+        m_upSpeed = 0;
+        m_downSpeed = 0;
+    }
+    m_lastTrafficSampleMs = now;
+    m_up = up;
+    m_down = down;
+    m_connectedSince = connectedSince;
+    emit trafficChanged();
+}
+
+void PipeClient::applyVpnState(const QString &state, const QString &ip, const QString &transport)
+{
+    bool changed = false;
+    if (state != m_vpnState) {
+        m_vpnState = state;
+        changed = true;
+    }
+    if (!ip.isEmpty() && ip != m_vpnIp) {
+        m_vpnIp = ip;
+        changed = true;
+    }
+    if (!transport.isEmpty() && transport != m_transport) {
+        m_transport = transport;
+        changed = true;
+    }
+    if (changed)
+        emit vpnStateChanged();
+
+    if (isActiveState(m_vpnState)) {
+        if (!m_statusPollTimer->isActive())
+            m_statusPollTimer->start();
+        return;
+    }
+    m_statusPollTimer->stop();
+    if (m_upSpeed != 0 || m_downSpeed != 0 || m_lastTrafficSampleMs != 0) {
+        m_upSpeed = 0;
+        m_downSpeed = 0;
+        m_lastTrafficSampleMs = 0;
+        emit trafficChanged();
+    }
+}
+
+void PipeClient::handleError(const QString &text)
+{
+    setStatus(QStringLiteral("error: ") + text);
+    if (text != m_errorText) {
+        m_errorText = text;
+        emit vpnStateChanged();
+    }
+    if ((m_isUpdating || m_applyingUpdate) && text.startsWith(QLatin1String("update "))) {
+        m_isUpdating = false;
+        m_updateProgress = 0;
+        m_applyingUpdate = false;
+        emit updating();
+    }
+}
+
+void PipeClient::handleDiagReady(const QString &sourcePath)
+{
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString destination = copyDiagnostics(sourcePath, desktop);
+    if (destination.isEmpty()) {
+        setStatus(QStringLiteral("diag copy failed"));
+        return;
+    }
+    emit diagReady(destination);
+}
+
+void PipeClient::setStatus(const QString &text)
+{
+    if (text == m_status)
+        return;
+    m_status = text;
+    emit statusChanged();
+}

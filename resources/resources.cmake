@@ -6,10 +6,20 @@
 
 set(KESTRIX_QML_FILES
     main.qml
+    LoginScreen.qml
+    MainScreen.qml
+    SettingsScreen.qml
+    ErrorScreen.qml
+    TrayPopup.qml
+    IconButton.qml
+    PrimaryButton.qml
+    ToggleSwitch.qml
+    SpoilerText.qml
 )
 
 # Script libraries served beside the QML files.
 set(KESTRIX_QML_SCRIPTS
+    format.js
 )
 
 set(KESTRIX_IMAGE_FILES

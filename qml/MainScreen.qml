@@ -1,0 +1,4 @@
+import QtQuick
+
+// Placeholder until this component is built.
+Item {}

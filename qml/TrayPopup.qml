@@ -1,0 +1,5 @@
+import QtQuick
+import QtQuick.Window
+
+// Placeholder until the tray popup is built.
+Window {}

@@ -7,16 +7,16 @@
 
 QString diagFileName(const QString &sourcePath)
 {
-    const qsizetype cut = qMax(sourcePath.lastIndexOf(QLatin1Char('/')),
-                               sourcePath.lastIndexOf(QLatin1Char('\\')));
+    const qsizetype cut =
+        qMax(sourcePath.lastIndexOf(QLatin1Char('/')), sourcePath.lastIndexOf(QLatin1Char('\\')));
     return sourcePath.mid(cut + 1);
 }
 
 QString copyDiagnostics(const QString &sourcePath, const QString &destinationDir)
 {
     const QString name = diagFileName(sourcePath);
-    if (destinationDir.isEmpty() || name.isEmpty() || name == QLatin1String(".")
-        || name == QLatin1String(".."))
+    if (destinationDir.isEmpty() || name.isEmpty() || name == QLatin1String(".") ||
+        name == QLatin1String(".."))
         return {};
 
     const QFileInfo source(sourcePath);

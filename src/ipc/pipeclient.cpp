@@ -18,18 +18,16 @@ constexpr double kMinSpeedIntervalSec = 0.2;
 
 bool isActiveState(const QString &state)
 {
-    return state == QLatin1String("connecting") || state == QLatin1String("connected")
-        || state == QLatin1String("reconnecting");
+    return state == QLatin1String("connecting") || state == QLatin1String("connected") ||
+           state == QLatin1String("reconnecting");
 }
 
 } // namespace
 
 PipeClient::PipeClient(QObject *parent)
-    : QObject(parent)
-    , m_socket(new QLocalSocket(this))
-    , m_reconnectTimer(new QTimer(this))
-    , m_statusPollTimer(new QTimer(this))
-    , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+    : QObject(parent), m_socket(new QLocalSocket(this)), m_reconnectTimer(new QTimer(this)),
+      m_statusPollTimer(new QTimer(this)),
+      m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     m_reconnectTimer->setSingleShot(true);
     m_reconnectTimer->setInterval(kReconnectDelayMs);
@@ -97,6 +95,10 @@ void PipeClient::onDisconnected()
 void PipeClient::onError(QLocalSocket::LocalSocketError)
 {
     setStatus(QStringLiteral("error: ") + m_socket->errorString());
+    // The daemon closing the pipe after our shutdown request is reported as an
+    // error before the disconnect; it must not bring the connection back.
+    if (m_suppressReconnect)
+        return;
     if (m_reconnectAttempts < kMaxRetries) {
         ++m_reconnectAttempts;
         m_reconnectTimer->start();
@@ -332,8 +334,8 @@ void PipeClient::updateTraffic(qint64 up, qint64 down, const QString &connectedS
         return;
 
     const qint64 now = m_clock();
-    const bool sameConnection = m_lastTrafficSampleMs > 0 && connectedSince == m_connectedSince
-        && up >= m_up && down >= m_down;
+    const bool sameConnection = m_lastTrafficSampleMs > 0 && connectedSince == m_connectedSince &&
+                                up >= m_up && down >= m_down;
     if (sameConnection) {
         const double dt = double(now - m_lastTrafficSampleMs) / 1000.0;
         if (dt > kMinSpeedIntervalSec) {

@@ -1,4 +1,48 @@
 import QtQuick
 
-// Placeholder until this component is built.
-Item {}
+// A filled pill button with hover and press feedback. A disabled button keeps
+// its plain fill, ignores the pointer and emits nothing.
+Rectangle {
+    id: button
+
+    property string text: ""
+    property color baseColor: appSettings.accent
+    property color textColor: appSettings.accentText
+    property int fontSize: 15
+
+    signal clicked()
+
+    implicitWidth: label.implicitWidth + 48
+    implicitHeight: 44
+    radius: height / 2
+    opacity: enabled ? 1.0 : 0.5
+    scale: mouse.pressed ? 0.97 : 1.0
+    color: !enabled ? baseColor
+                    : mouse.pressed ? Qt.darker(baseColor, 1.2)
+                                    : mouse.containsMouse ? Qt.lighter(baseColor, 1.1)
+                                                          : baseColor
+
+    Behavior on color { ColorAnimation { duration: 120 } }
+    Behavior on scale { NumberAnimation { duration: 80 } }
+
+    Text {
+        id: label
+        anchors.centerIn: parent
+        width: Math.min(implicitWidth, button.width - 32)
+        text: button.text
+        color: button.textColor
+        font.pixelSize: button.fontSize
+        font.bold: true
+        elide: Text.ElideRight
+        horizontalAlignment: Text.AlignHCenter
+    }
+
+    MouseArea {
+        id: mouse
+        anchors.fill: parent
+        enabled: button.enabled
+        hoverEnabled: true
+        cursorShape: Qt.PointingHandCursor
+        onClicked: button.clicked()
+    }
+}

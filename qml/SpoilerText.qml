@@ -1,4 +1,36 @@
 import QtQuick
 
-// Placeholder until this component is built.
-Item {}
+// A text shown blurred until clicked. The sharp label is never shown itself:
+// it only feeds the blur, so no readable copy lies beneath it.
+Item {
+    id: spoiler
+
+    property alias text: label.text
+    property alias color: label.color
+    property alias font: label.font
+    property bool revealed: false
+
+    implicitWidth: label.implicitWidth
+    implicitHeight: label.implicitHeight
+
+    Text {
+        id: label
+        visible: false
+        color: "white"
+    }
+
+    SpoilerBlur {
+        anchors.fill: label
+        source: label
+        blurMax: 40
+        blur: spoiler.revealed ? 0.0 : 1.0
+
+        Behavior on blur { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
+    }
+
+    MouseArea {
+        anchors.fill: parent
+        cursorShape: Qt.PointingHandCursor
+        onClicked: spoiler.revealed = !spoiler.revealed
+    }
+}

@@ -22,6 +22,15 @@ set(KESTRIX_QML_SCRIPTS
     format.js
 )
 
+# Graphical-effect wrappers, each served as "qrc:/qml/<Name>.qml". Every one
+# has two implementations, qml/effects/multieffect/<Name>.qml (Qt Quick
+# Effects, Qt 6.5 on) and qml/effects/compat/<Name>.qml (Qt5Compat
+# GraphicalEffects); qml/CMakeLists.txt compiles in the one this Qt supports.
+set(KESTRIX_QML_EFFECTS
+    PanelShadow
+    SpoilerBlur
+)
+
 set(KESTRIX_IMAGE_FILES
     icon.png
     logo.png

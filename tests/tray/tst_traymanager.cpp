@@ -1,0 +1,266 @@
+#include "tray/trayicon.h"
+#include "tray/traymanager.h"
+
+#include <QCursor>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <climits>
+
+class TestTrayManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void constructedShowsGreyDisconnectedIcon();
+    void dotColour_data();
+    void dotColour();
+    void baseImageFillsTheRest();
+    void toolTip_data();
+    void toolTip();
+    void versionChangedOnlyOnRealChange();
+    void redrawOnlyOnRealChange();
+    void activation_data();
+    void activation();
+    void contextWithoutGeometryAnchorsAtCursor();
+    void popupAnchor_data();
+    void popupAnchor();
+};
+
+namespace {
+
+QImage iconImage(const TrayManager &tray)
+{
+    return tray.trayIcon()->icon().pixmap(QSize(TrayIcon::kSize, TrayIcon::kSize)).toImage();
+}
+
+// The middle of the dot is fully covered, so it carries the exact colour.
+QColor dotCentre(const TrayManager &tray)
+{
+    return iconImage(tray).pixelColor(24, 24);
+}
+
+} // namespace
+
+void TestTrayManager::constructedShowsGreyDisconnectedIcon()
+{
+    TrayManager tray;
+    QVERIFY(tray.trayIcon()->isVisible());
+    QCOMPARE(tray.version(), QString());
+    QCOMPARE(tray.vpnState(), QStringLiteral("disconnected"));
+    QCOMPARE(tray.trayIcon()->toolTip(), QStringLiteral("Kestrix \u2014 disconnected"));
+    QCOMPARE(iconImage(tray).size(), QSize(32, 32));
+    QCOMPARE(dotCentre(tray), QColor(0x8A, 0x93, 0xA3));
+    QVERIFY(tray.trayIcon()->contextMenu() == nullptr);
+}
+
+void TestTrayManager::dotColour_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QColor>("colour");
+
+    const QColor green(0x2F, 0xBF, 0x71), amber(0xF0, 0xA5, 0x00), red(0xE5, 0x48, 0x4D),
+        grey(0x8A, 0x93, 0xA3);
+    QTest::newRow("connected") << "connected" << green;
+    QTest::newRow("connecting") << "connecting" << amber;
+    QTest::newRow("reconnecting") << "reconnecting" << amber;
+    QTest::newRow("failed") << "failed" << red;
+    QTest::newRow("Connected, capital") << "Connected" << grey;
+    QTest::newRow("empty") << "" << grey;
+    QTest::newRow("unknown word") << "paused" << grey;
+    QTest::newRow("trailing blank") << "connected " << grey;
+}
+
+void TestTrayManager::dotColour()
+{
+    QFETCH(QString, state);
+    QFETCH(QColor, colour);
+
+    TrayManager tray;
+    tray.setVpnState(QStringLiteral("failed")); // start from a colour no row expects twice
+    tray.setVpnState(state);
+    const QImage icon = iconImage(tray);
+    QCOMPARE(icon.pixelColor(24, 24), colour);
+    QCOMPARE(icon.pixelColor(21, 24), colour);
+    QCOMPARE(icon.pixelColor(24, 21), colour);
+    // Two pixels clear of the right and bottom borders.
+    for (int i = 19; i < 32; ++i) {
+        QVERIFY2(icon.pixelColor(31, i) != colour, qPrintable(QString::number(i)));
+        QVERIFY2(icon.pixelColor(i, 31) != colour, qPrintable(QString::number(i)));
+        QVERIFY2(icon.pixelColor(30, i) != colour, qPrintable(QString::number(i)));
+    }
+}
+
+void TestTrayManager::baseImageFillsTheRest()
+{
+    const QImage expected = QImage(QStringLiteral(":/icon.png"))
+                                .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                                .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QVERIFY(!expected.isNull());
+
+    TrayManager tray;
+    const QImage icon = iconImage(tray).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    int opaque = 0;
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 32; ++x) {
+            if (QRect(18, 18, 13, 13).contains(x, y))
+                continue; // the dot and its antialiased rim
+            QCOMPARE(icon.pixel(x, y), expected.pixel(x, y));
+            opaque += qAlpha(icon.pixel(x, y)) == 255;
+        }
+    }
+    QVERIFY2(opaque > 32 * 32 / 2, "the mark should cover most of the icon");
+}
+
+void TestTrayManager::toolTip_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("version and connected")
+        << "1.4.2"
+        << "connected" << QStringLiteral("Kestrix v1.4.2 \u2014 connected");
+    QTest::newRow("no version yet")
+        << ""
+        << "disconnected" << QStringLiteral("Kestrix \u2014 disconnected");
+    QTest::newRow("empty state ends in dash and blank")
+        << "1.0"
+        << "" << QStringLiteral("Kestrix v1.0 \u2014 ");
+    QTest::newRow("raw word, not translated")
+        << "2.0"
+        << "Connected" << QStringLiteral("Kestrix v2.0 \u2014 Connected");
+    QTest::newRow("placeholders in the version stay literal")
+        << "%1 %2"
+        << "failed" << QStringLiteral("Kestrix v%1 %2 \u2014 failed");
+}
+
+void TestTrayManager::toolTip()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, state);
+    QFETCH(QString, expected);
+
+    TrayManager tray;
+    tray.setVersion(version);
+    tray.setVpnState(state);
+    QCOMPARE(tray.trayIcon()->toolTip(), expected);
+}
+
+void TestTrayManager::versionChangedOnlyOnRealChange()
+{
+    TrayManager tray;
+    QSignalSpy changed(&tray, &TrayManager::versionChanged);
+
+    tray.setVersion(QStringLiteral("1.4.2"));
+    tray.setVersion(QStringLiteral("1.4.2"));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(tray.property("version").toString(), QStringLiteral("1.4.2"));
+
+    tray.setVersion(QStringLiteral("1.4.3"));
+    tray.setVersion(QString());
+    QCOMPARE(changed.count(), 3);
+
+    // The state has no signal of its own.
+    tray.setVpnState(QStringLiteral("connected"));
+    QCOMPARE(changed.count(), 3);
+
+    // QML may read the version but not write it.
+    const QMetaProperty property =
+        tray.metaObject()->property(tray.metaObject()->indexOfProperty("version"));
+    QVERIFY(property.isReadable());
+    QVERIFY(!property.isWritable());
+}
+
+void TestTrayManager::redrawOnlyOnRealChange()
+{
+    TrayManager tray;
+    tray.setVersion(QStringLiteral("1.4.2"));
+    tray.setVpnState(QStringLiteral("connected"));
+    const qint64 drawn = tray.trayIcon()->icon().cacheKey();
+
+    tray.setVpnState(QStringLiteral("connected"));
+    tray.setVersion(QStringLiteral("1.4.2"));
+    QCOMPARE(tray.trayIcon()->icon().cacheKey(), drawn);
+
+    tray.setVpnState(QStringLiteral("reconnecting"));
+    QVERIFY(tray.trayIcon()->icon().cacheKey() != drawn);
+}
+
+void TestTrayManager::activation_data()
+{
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+    QTest::addColumn<int>("toggles");
+    QTest::addColumn<int>("popups");
+
+    QTest::newRow("Trigger") << QSystemTrayIcon::Trigger << 1 << 0;
+    QTest::newRow("Context") << QSystemTrayIcon::Context << 0 << 1;
+    QTest::newRow("DoubleClick") << QSystemTrayIcon::DoubleClick << 0 << 0;
+    QTest::newRow("MiddleClick") << QSystemTrayIcon::MiddleClick << 0 << 0;
+    QTest::newRow("Unknown") << QSystemTrayIcon::Unknown << 0 << 0;
+}
+
+void TestTrayManager::activation()
+{
+    QFETCH(QSystemTrayIcon::ActivationReason, reason);
+    QFETCH(int, toggles);
+    QFETCH(int, popups);
+
+    TrayManager tray;
+    QSignalSpy toggle(&tray, &TrayManager::toggleWindowRequested);
+    QSignalSpy popup(&tray, &TrayManager::popupRequested);
+    QSignalSpy show(&tray, &TrayManager::showRequested);
+    QSignalSpy quit(&tray, &TrayManager::quitRequested);
+    QSignalSpy connectReq(&tray, &TrayManager::connectRequested);
+    QSignalSpy disconnectReq(&tray, &TrayManager::disconnectRequested);
+
+    emit tray.trayIcon()->activated(reason);
+
+    QCOMPARE(toggle.count(), toggles);
+    QCOMPARE(popup.count(), popups);
+    QCOMPARE(show.count() + quit.count() + connectReq.count() + disconnectReq.count(), 0);
+}
+
+void TestTrayManager::contextWithoutGeometryAnchorsAtCursor()
+{
+    TrayManager tray;
+    if (tray.trayIcon()->geometry().isValid())
+        QSKIP("this platform reports where the tray icon is");
+
+    QCursor::setPos(QPoint(77, 55));
+    if (QCursor::pos() != QPoint(77, 55))
+        QSKIP("this platform cannot place the cursor");
+
+    QSignalSpy popup(&tray, &TrayManager::popupRequested);
+    emit tray.trayIcon()->activated(QSystemTrayIcon::Context);
+    QCOMPARE(popup.count(), 1);
+    QCOMPARE(popup.at(0), (QVariantList{77, 55}));
+}
+
+void TestTrayManager::popupAnchor_data()
+{
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QPoint>("expected");
+
+    const QPoint cursor(500, 700);
+    QTest::newRow("24 px icon at 100, 40") << QRect(100, 40, 24, 24) << QPoint(111, 40);
+    QTest::newRow("odd width") << QRect(100, 40, 25, 24) << QPoint(112, 40);
+    QTest::newRow("one pixel") << QRect(7, 9, 1, 1) << QPoint(7, 9);
+    QTest::newRow("left of the primary screen truncates toward zero")
+        << QRect(-30, 0, 20, 20) << QPoint(-20, 0);
+    QTest::newRow("edges near the largest int")
+        << QRect(QPoint(INT_MAX - 10, 5), QPoint(INT_MAX - 1, 20)) << QPoint(INT_MAX - 6, 5);
+    QTest::newRow("no geometry: cursor") << QRect() << cursor;
+    QTest::newRow("zero width: cursor") << QRect(100, 40, 0, 24) << cursor;
+    QTest::newRow("zero height: cursor") << QRect(100, 40, 24, 0) << cursor;
+}
+
+void TestTrayManager::popupAnchor()
+{
+    QFETCH(QRect, geometry);
+    QFETCH(QPoint, expected);
+    QCOMPARE(TrayIcon::popupAnchor(geometry, QPoint(500, 700)), expected);
+}
+
+QTEST_MAIN(TestTrayManager)
+#include "tst_traymanager.moc"

@@ -1,6 +1,7 @@
 #include "ipc/linereader.h"
 
 #include <QJsonDocument>
+#include <QRandomGenerator>
 #include <QtTest>
 
 // Cutting the byte stream into JSON objects.
@@ -13,6 +14,7 @@ private slots:
     void feed();
     void overLongLineInOneRead();
     void clearForgetsPartialLine();
+    void chunkingNeverChangesTheResult();
 };
 
 namespace {
@@ -113,6 +115,41 @@ void TestLineReader::clearForgetsPartialLine()
     const QList<QJsonObject> got = reader.feed("{\"type\":\"ready\"}\n");
     QCOMPARE(got.size(), 1);
     QCOMPARE(got.first().value("type").toString(), QStringLiteral("ready"));
+}
+
+void TestLineReader::chunkingNeverChangesTheResult()
+{
+    // However the stream is cut into reads, the same objects come out.
+    QByteArray stream;
+    stream += R"({"type":"pong","version":"1"})"
+              "\n";
+    stream += "garbage \xFF\xFE\n";
+    stream += R"({"type":"error","error":"\u0000 caf\u00e9"})"
+              "\r\n";
+    stream += "{\"type\":\"error\",\"error\":\"\xE2\x82\xAC\xF0\x9F\x94\x92\"}\n";
+    stream += "\n\n  \t\n[1]\n";
+    stream += QByteArray(LineReader::kMaxLineBytes + 1, '{') + "\n";
+    stream += R"({"type":"ready","version":"2"})"
+              "\n";
+    stream += R"({"type":"status","status":"connected"})"; // unterminated tail
+
+    LineReader whole;
+    const QList<QJsonObject> expected = whole.feed(stream);
+    QCOMPARE(expected.size(), 4);
+
+    QRandomGenerator random(20261210);
+    for (int round = 0; round < 40; ++round) {
+        LineReader reader;
+        QList<QJsonObject> got;
+        qsizetype pos = 0;
+        while (pos < stream.size()) {
+            const qsizetype len = round % 2 ? random.bounded(1, 9) : random.bounded(1, 300000);
+            got += reader.feed(stream.mid(pos, len));
+            pos += len;
+        }
+        QCOMPARE(got, expected);
+        QCOMPARE(reader.bufferedBytes(), whole.bufferedBytes());
+    }
 }
 
 QTEST_APPLESS_MAIN(TestLineReader)

@@ -1,4 +1,186 @@
 import QtQuick
+import QtQuick.Layouts
 
-// Placeholder until this component is built.
-Item {}
+// Sign-in through the browser. The screen only raises signals and shows the
+// properties its owner sets; the owner talks to the pipe client.
+Item {
+    id: login
+    objectName: "loginScreen"
+
+    property string loginUrl: ""
+    property string expiresAt: ""
+    property int remainingMs: 0
+    property bool waitingForBrowser: false
+    property string fontFamily: "Segoe UI"
+
+    signal cancelRequested()
+    signal retryRequested()
+
+    readonly property bool waiting: waitingForBrowser && remainingMs > 0
+    readonly property bool expired: waitingForBrowser && remainingMs <= 0
+    readonly property int secondsLeft: Math.floor(remainingMs / 1000)
+
+    // A new remaining time starts a fresh countdown; the ticks' own changes
+    // must not restart it.
+    property bool ticking: false
+    onRemainingMsChanged: {
+        if (ticking)
+            return
+        if (remainingMs > 0)
+            countdown.restart()
+        else
+            countdown.stop()
+    }
+
+    Timer {
+        id: countdown
+        objectName: "countdown"
+        interval: 1000
+        repeat: true
+        onTriggered: {
+            login.ticking = true
+            login.remainingMs = Math.max(0, login.remainingMs - 1000)
+            login.ticking = false
+            if (login.remainingMs === 0) {
+                countdown.stop()
+                login.waitingForBrowser = false
+                pipeClient.sendLoginCancel()
+            }
+        }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 28
+        spacing: 18
+
+        Item { Layout.fillHeight: true }
+
+        Text {
+            objectName: "loginTitle"
+            Layout.fillWidth: true
+            text: appSettings.t.loginTitle
+            color: appSettings.fg
+            font.family: login.fontFamily
+            font.pixelSize: 20
+            font.bold: true
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+        }
+
+        Text {
+            objectName: "loginSubtitle"
+            Layout.fillWidth: true
+            visible: !login.waitingForBrowser
+            text: appSettings.t.loginSubtitle
+            color: appSettings.fgMuted
+            font.family: login.fontFamily
+            font.pixelSize: 13
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+        }
+
+        Text {
+            objectName: "waitingLine"
+            Layout.fillWidth: true
+            visible: login.waiting
+            text: appSettings.t.waitingBrowser
+            color: appSettings.fgMuted
+            font.family: login.fontFamily
+            font.pixelSize: 13
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+        }
+
+        Text {
+            objectName: "countdownLine"
+            Layout.fillWidth: true
+            visible: login.waiting
+            text: appSettings.t.expiresIn + " " + Math.floor(login.secondsLeft / 60) + ":"
+                  + String(login.secondsLeft % 60).padStart(2, "0")
+            color: login.secondsLeft <= 60 ? appSettings.danger
+                   : login.secondsLeft <= 120 ? appSettings.warning
+                   : appSettings.success
+            font.family: login.fontFamily
+            font.pixelSize: 15
+            font.bold: true
+            horizontalAlignment: Text.AlignHCenter
+        }
+
+        Item { Layout.fillHeight: true }
+
+        PrimaryButton {
+            objectName: "signInButton"
+            Layout.fillWidth: true
+            visible: !login.waitingForBrowser
+            text: appSettings.t.signIn
+            onClicked: pipeClient.sendLoginStart()
+        }
+
+        PrimaryButton {
+            objectName: "cancelButton"
+            Layout.fillWidth: true
+            visible: login.waiting
+            baseColor: appSettings.surfaceAlt
+            textColor: appSettings.fg
+            text: appSettings.t.cancel
+            onClicked: {
+                countdown.stop()
+                login.waitingForBrowser = false
+                login.cancelRequested()
+            }
+        }
+
+        PrimaryButton {
+            objectName: "tryAgainButton"
+            Layout.fillWidth: true
+            visible: login.expired
+            text: appSettings.t.tryAgain
+            onClicked: {
+                login.waitingForBrowser = false
+                login.retryRequested()
+            }
+        }
+    }
+
+    component LanguageButton: Rectangle {
+        id: languageButton
+        property string code
+        property string label
+        readonly property bool active: appSettings.language === code
+
+        width: 36
+        height: 24
+        radius: 6
+        border.width: 1
+        color: active ? appSettings.accent : "transparent"
+        border.color: active ? appSettings.accent : appSettings.border
+
+        Text {
+            anchors.centerIn: parent
+            text: languageButton.label
+            color: languageButton.active ? appSettings.accentText : appSettings.fgMuted
+            font.family: login.fontFamily
+            font.pixelSize: 11
+            font.bold: true
+        }
+
+        MouseArea {
+            anchors.fill: parent
+            cursorShape: Qt.PointingHandCursor
+            onClicked: appSettings.setLanguage(languageButton.code)
+        }
+    }
+
+    Row {
+        anchors.top: parent.top
+        anchors.topMargin: 12
+        anchors.right: parent.right
+        anchors.rightMargin: 14
+        spacing: 6
+        z: 1
+
+        LanguageButton { objectName: "languageEn"; code: "en"; label: "EN" }
+        LanguageButton { objectName: "languageRu"; code: "ru"; label: "RU" }
+    }
+}

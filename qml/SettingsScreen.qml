@@ -1,4 +1,428 @@
 import QtQuick
+import QtQuick.Layouts
 
-// Placeholder until this component is built.
-Item {}
+// Everything the user can change besides connecting. The kill-switch mode
+// belongs to the daemon and the preferences to appSettings: every control
+// only asks, and follows its model when the change comes back.
+Flickable {
+    id: settings
+    objectName: "settingsScreen"
+
+    property string fontFamily: "Segoe UI"
+
+    signal back()
+
+    // Set once by a click or a finished report; until then the status line
+    // follows the language.
+    property string diagStatus: ""
+
+    contentWidth: width
+    contentHeight: column.height
+    clip: true
+    boundsBehavior: Flickable.StopAtBounds
+
+    Connections {
+        target: pipeClient
+        function onDiagReady(destPath) {
+            settings.diagStatus = appSettings.t.saveDiagDone + ": " + destPath
+        }
+    }
+
+    Column {
+        id: column
+        width: settings.width
+        spacing: 12
+
+        Item { width: 1; height: 24 }
+
+        Text {
+            x: 24
+            text: appSettings.t.settings
+            color: appSettings.fg
+            font.family: settings.fontFamily
+            font.pixelSize: 20
+            font.bold: true
+        }
+
+        Card {
+            objectName: "killSwitchCard"
+            height: 88
+
+            Column {
+                anchors.fill: parent
+                anchors.leftMargin: 16
+                anchors.rightMargin: 16
+                anchors.topMargin: 12
+                anchors.bottomMargin: 12
+                spacing: 8
+
+                Text {
+                    text: appSettings.t.killSwitch
+                    color: appSettings.fg
+                    font.family: settings.fontFamily
+                    font.pixelSize: 14
+                    font.bold: true
+                }
+
+                Row {
+                    spacing: 6
+                    Segment { objectName: "ksNever"; mode: "never"; label: appSettings.t.ksOff }
+                    Segment { objectName: "ksOnConnect"; mode: "on_connect"; label: appSettings.t.ksOn }
+                    Segment { objectName: "ksAlways"; mode: "always"; label: appSettings.t.ksAlways }
+                }
+            }
+        }
+
+        SwitchCard {
+            objectName: "themeCard"
+            title: appSettings.t.darkTheme
+            description: appSettings.darkTheme ? appSettings.t.darkOn : appSettings.t.darkOff
+            checked: appSettings.darkTheme
+            onToggled: (value) => appSettings.setDarkTheme(value)
+        }
+
+        SwitchCard {
+            objectName: "autostartCard"
+            title: appSettings.t.startWithWindows
+            description: appSettings.t.startWithWindowsDesc
+            checked: appSettings.autostart
+            onToggled: (value) => appSettings.setAutostart(value)
+        }
+
+        SwitchCard {
+            objectName: "whitelistCard"
+            title: appSettings.t.whitelist
+            description: appSettings.t.whitelistDesc
+            checked: appSettings.whitelist
+            onToggled: (value) => appSettings.setWhitelist(value)
+        }
+
+        SwitchCard {
+            objectName: "gamesCard"
+            title: appSettings.t.games
+            description: appSettings.t.gamesDesc
+            checked: appSettings.games
+            onToggled: (value) => appSettings.setGames(value)
+        }
+
+        Card {
+            objectName: "languageCard"
+            height: 66
+
+            RowLayout {
+                anchors.fill: parent
+                anchors.leftMargin: 16
+                anchors.rightMargin: 16
+                spacing: 12
+
+                Text {
+                    Layout.fillWidth: true
+                    text: appSettings.t.language
+                    color: appSettings.fg
+                    font.family: settings.fontFamily
+                    font.pixelSize: 14
+                    font.bold: true
+                    elide: Text.ElideRight
+                }
+
+                Row {
+                    spacing: 6
+                    LanguageButton { objectName: "settingsLanguageEn"; code: "en"; label: "EN" }
+                    LanguageButton { objectName: "settingsLanguageRu"; code: "ru"; label: "RU" }
+                }
+            }
+        }
+
+        Card {
+            objectName: "diagCard"
+            height: 66
+
+            RowLayout {
+                anchors.fill: parent
+                anchors.leftMargin: 16
+                anchors.rightMargin: 16
+                spacing: 12
+
+                ColumnLayout {
+                    Layout.fillWidth: true
+                    spacing: 2
+
+                    Text {
+                        Layout.fillWidth: true
+                        text: appSettings.t.saveDiag
+                        color: appSettings.fg
+                        font.family: settings.fontFamily
+                        font.pixelSize: 14
+                        font.bold: true
+                        elide: Text.ElideRight
+                    }
+
+                    Text {
+                        objectName: "diagStatus"
+                        Layout.fillWidth: true
+                        text: settings.diagStatus !== "" ? settings.diagStatus : appSettings.t.saveDiagDesc
+                        textFormat: Text.PlainText
+                        color: appSettings.fgMuted
+                        font.family: settings.fontFamily
+                        font.pixelSize: 11
+                        elide: Text.ElideRight
+                    }
+                }
+
+                PrimaryButton {
+                    objectName: "diagButton"
+                    Layout.preferredWidth: 120
+                    Layout.preferredHeight: implicitHeight
+                    baseColor: appSettings.surfaceAlt
+                    textColor: appSettings.fg
+                    text: appSettings.t.saveDiag
+                    onClicked: {
+                        pipeClient.sendGetDiag()
+                        settings.diagStatus = "…"
+                    }
+                }
+            }
+        }
+
+        Card {
+            id: updateBanner
+            objectName: "updateBanner"
+            height: 54
+            visible: pipeClient.updateAvailable
+            border.color: appSettings.accent
+
+            readonly property bool updating: pipeClient.isUpdating
+            readonly property bool ready: pipeClient.updateReady
+
+            RowLayout {
+                anchors.fill: parent
+                anchors.leftMargin: 16
+                anchors.rightMargin: 12
+                spacing: 12
+
+                ColumnLayout {
+                    Layout.fillWidth: true
+                    spacing: 3
+
+                    Text {
+                        objectName: "updateStatus"
+                        Layout.fillWidth: true
+                        text: {
+                            if (updateBanner.ready)
+                                return updateBanner.updating ? appSettings.t.installing
+                                                             : appSettings.t.updateReadyText
+                            if (updateBanner.updating)
+                                return pipeClient.updateProgress < 100
+                                        ? appSettings.t.downloading + " " + pipeClient.updateProgress + "%"
+                                        : appSettings.t.installing
+                            return appSettings.t.updateAvailable + " " + pipeClient.updateVersion
+                        }
+                        textFormat: Text.PlainText
+                        color: appSettings.accent
+                        font.family: settings.fontFamily
+                        font.pixelSize: 13
+                        font.bold: true
+                        elide: Text.ElideRight
+                    }
+
+                    Rectangle {
+                        id: progressTrack
+                        objectName: "updateProgressBar"
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 4
+                        visible: updateBanner.updating && !updateBanner.ready
+                        radius: 2
+                        color: appSettings.surfaceAlt
+
+                        Rectangle {
+                            objectName: "updateProgressFill"
+                            height: parent.height
+                            radius: 2
+                            color: appSettings.accent
+                            width: progressTrack.width * Math.max(0, Math.min(100, pipeClient.updateProgress)) / 100
+
+                            Behavior on width {
+                                NumberAnimation { duration: 150 }
+                            }
+                        }
+                    }
+                }
+
+                PrimaryButton {
+                    objectName: "updateButton"
+                    Layout.preferredWidth: 100
+                    Layout.preferredHeight: 32
+                    Layout.alignment: Qt.AlignVCenter
+                    visible: !updateBanner.updating && !updateBanner.ready
+                    fontSize: 13
+                    baseColor: appSettings.accent
+                    textColor: appSettings.accentText
+                    text: appSettings.t.installUpdate
+                    onClicked: pipeClient.sendInstallUpdate()
+                }
+
+                PrimaryButton {
+                    objectName: "restartButton"
+                    Layout.preferredWidth: 140
+                    Layout.preferredHeight: 32
+                    Layout.alignment: Qt.AlignVCenter
+                    visible: updateBanner.ready && !updateBanner.updating
+                    fontSize: 13
+                    baseColor: appSettings.accent
+                    textColor: appSettings.accentText
+                    text: appSettings.t.restartNow
+                    onClicked: pipeClient.sendApplyUpdate()
+                }
+            }
+        }
+
+        Text {
+            objectName: "daemonLine"
+            width: column.width
+            horizontalAlignment: Text.AlignHCenter
+            text: appSettings.t.daemon + " " + (trayManager.version !== "" ? "v" + trayManager.version : "—")
+            textFormat: Text.PlainText
+            color: appSettings.fgMuted
+            font.family: settings.fontFamily
+            font.pixelSize: 11
+        }
+
+        PrimaryButton {
+            objectName: "logOutButton"
+            x: 24
+            width: column.width - 48
+            baseColor: appSettings.surfaceAlt
+            textColor: appSettings.fg
+            text: appSettings.t.logOut
+            onClicked: {
+                pipeClient.sendLogout()
+                settings.back()
+            }
+        }
+
+        Item { width: 1; height: 24 }
+    }
+
+    component Card: Rectangle {
+        x: 24
+        width: column.width - 48
+        radius: 12
+        color: appSettings.surface
+        border.width: 1
+        border.color: appSettings.border
+    }
+
+    // A preference card: title and description at the left, a switch at the
+    // right. Grows beyond its usual height only when a long description needs it.
+    component SwitchCard: Card {
+        id: switchCard
+        property string title
+        property string description
+        property bool checked
+        signal toggled(bool value)
+
+        height: Math.max(66, switchRow.implicitHeight + 20)
+
+        RowLayout {
+            id: switchRow
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.leftMargin: 16
+            anchors.rightMargin: 16
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 12
+
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 2
+
+                Text {
+                    Layout.fillWidth: true
+                    text: switchCard.title
+                    color: appSettings.fg
+                    font.family: settings.fontFamily
+                    font.pixelSize: 14
+                    font.bold: true
+                    elide: Text.ElideRight
+                }
+
+                Text {
+                    Layout.fillWidth: true
+                    text: switchCard.description
+                    color: appSettings.fgMuted
+                    font.family: settings.fontFamily
+                    font.pixelSize: 11
+                    wrapMode: Text.WordWrap
+                }
+            }
+
+            ToggleSwitch {
+                objectName: switchCard.objectName + "Switch"
+                Layout.alignment: Qt.AlignVCenter
+                checked: switchCard.checked
+                onToggled: (value) => switchCard.toggled(value)
+            }
+        }
+    }
+
+    component Segment: Rectangle {
+        id: segment
+        property string mode
+        property string label
+        readonly property bool active: pipeClient.killSwitchMode === mode
+
+        width: 66
+        height: 26
+        radius: 8
+        border.width: 1
+        color: active ? appSettings.accent : appSettings.surfaceAlt
+        border.color: active ? appSettings.accent : appSettings.border
+
+        Text {
+            anchors.centerIn: parent
+            width: Math.min(implicitWidth, segment.width - 8)
+            horizontalAlignment: Text.AlignHCenter
+            text: segment.label
+            color: segment.active ? appSettings.accentText : appSettings.fgMuted
+            font.family: settings.fontFamily
+            font.pixelSize: 11
+            font.bold: true
+            elide: Text.ElideRight
+        }
+
+        MouseArea {
+            anchors.fill: parent
+            cursorShape: Qt.PointingHandCursor
+            onClicked: pipeClient.sendSetKillSwitchMode(segment.mode)
+        }
+    }
+
+    component LanguageButton: Rectangle {
+        id: languageButton
+        property string code
+        property string label
+        readonly property bool active: appSettings.language === code
+
+        width: 44
+        height: 30
+        radius: 8
+        border.width: 1
+        color: active ? appSettings.accent : appSettings.surfaceAlt
+        border.color: active ? appSettings.accent : appSettings.border
+
+        Text {
+            anchors.centerIn: parent
+            text: languageButton.label
+            color: languageButton.active ? appSettings.accentText : appSettings.fgMuted
+            font.family: settings.fontFamily
+            font.pixelSize: 12
+            font.bold: true
+        }
+
+        MouseArea {
+            anchors.fill: parent
+            cursorShape: Qt.PointingHandCursor
+            onClicked: appSettings.setLanguage(languageButton.code)
+        }
+    }
+}

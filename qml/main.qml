@@ -1,13 +1,36 @@
 import QtQuick
+import QtQuick.Controls
 import QtQuick.Window
 
-// Minimal root window until the full interface lands.
-Window {
+// The one main window: a frameless, transparent window that draws its own
+// rounded panel, title bar and one of four screens.
+ApplicationWindow {
     id: root
-    width: 380
-    height: 620
+
     visible: false
+    width: 400
+    height: 620
+    minimumWidth: 380
+    minimumHeight: 580
+    flags: Qt.Window | Qt.FramelessWindowHint
+    color: "transparent"
+    background: null
     title: "Kestrix"
+
+    // Which screen a signed-in user wants: "main" or "settings".
+    property string screen: "main"
+
+    // The screen shown: signed out beats everything, then the settings choice,
+    // then a failed connection.
+    readonly property string chosenScreen: !pipeClient.authenticated ? "login"
+                                           : root.screen === "settings" ? "settings"
+                                           : pipeClient.vpnState === "failed" ? "error"
+                                           : "main"
+
+    // Asking for a family that is not installed makes the font database
+    // search aliases and complain, so fall back to the platform's sans-serif.
+    readonly property string fontFamily: Qt.fontFamilies().indexOf("Segoe UI") >= 0
+                                         ? "Segoe UI" : Qt.application.font.family
 
     function showAndRaise() {
         root.show()
@@ -19,6 +42,305 @@ Window {
         if (root.visible && root.active)
             root.hide()
         else
-            showAndRaise()
+            root.showAndRaise()
+    }
+
+    // The sign-in URL comes from another process: only a secure page, or the
+    // development daemon on this machine, may be handed to the browser.
+    function isOpenableLoginUrl(text) {
+        let url
+        try {
+            url = new URL(text)
+        } catch (e) {
+            return false
+        }
+        if (url.protocol === "https:")
+            return url.hostname !== ""
+        if (url.protocol === "http:")
+            return ["localhost", "127.0.0.1", "::1", "[::1]"].indexOf(url.hostname) >= 0
+        return false
+    }
+
+    function openLoginUrl(text) {
+        if (root.isOpenableLoginUrl(text))
+            Qt.openUrlExternally(text)
+    }
+
+    // Milliseconds from now until the expiry text, 0 when it is past or does
+    // not parse, and never more than an int holds.
+    function msUntil(expiresAt) {
+        const expiry = new Date(expiresAt).getTime()
+        if (isNaN(expiry))
+            return 0
+        return Math.min(2147483647, Math.max(0, Math.floor(expiry - Date.now())))
+    }
+
+    onClosing: (close) => {
+        close.accepted = false
+        root.hide()
+    }
+
+    Connections {
+        target: trayManager
+
+        function onPopupRequested(anchorX, anchorY) {
+            if (trayPopup.visible)
+                trayPopup.hide()
+            else
+                trayPopup.openAt(anchorX, anchorY)
+        }
+
+        function onShowRequested() {
+            trayPopup.hide()
+        }
+    }
+
+    TrayPopup {
+        id: trayPopup
+        objectName: "trayPopup"
+        // A window of its own, not a transient of this (often hidden) one.
+        transientParent: null
+    }
+
+    PanelShadow {
+        anchors.fill: panel
+        source: panel
+        shadowBlur: 0.9
+        shadowOpacity: 0.45
+        shadowVerticalOffset: 3
+        shadowColor: "#000000"
+    }
+
+    Rectangle {
+        id: panel
+        objectName: "panel"
+        anchors.fill: parent
+        anchors.margins: 10
+        radius: 16
+        color: appSettings.bg
+        border.width: 1
+        border.color: appSettings.border
+
+        Column {
+            anchors.fill: parent
+            anchors.margins: 1
+
+            Item {
+                id: titleBar
+                objectName: "titleBar"
+                width: parent.width
+                height: 44
+
+                // Rounded at the top only: a rounded fill with its lower
+                // corners squared off by a plain one.
+                Rectangle {
+                    anchors.fill: parent
+                    radius: 15
+                    color: appSettings.surface
+                }
+                Rectangle {
+                    anchors.left: parent.left
+                    anchors.right: parent.right
+                    anchors.bottom: parent.bottom
+                    height: 15
+                    color: appSettings.surface
+                }
+
+                // Behind everything else, so the logo, dot and title drag too.
+                MouseArea {
+                    anchors.fill: parent
+                    onPressed: root.startSystemMove()
+                }
+
+                Row {
+                    anchors.left: parent.left
+                    anchors.leftMargin: 12
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 8
+
+                    Image {
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 26
+                        height: 26
+                        source: "qrc:/logo.png"
+                        sourceSize: Qt.size(52, 52)
+                        fillMode: Image.PreserveAspectFit
+                        smooth: true
+                        mipmap: true
+                    }
+
+                    Rectangle {
+                        objectName: "stateDot"
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 8
+                        height: 8
+                        radius: 4
+                        color: {
+                            switch (pipeClient.vpnState) {
+                            case "connected": return appSettings.success
+                            case "connecting":
+                            case "reconnecting": return appSettings.warning
+                            case "failed": return appSettings.danger
+                            default: return appSettings.fgMuted
+                            }
+                        }
+                    }
+
+                    Text {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "Kestrix"
+                        color: appSettings.fg
+                        font.family: root.fontFamily
+                        font.pixelSize: 14
+                        font.bold: true
+                    }
+                }
+
+                Row {
+                    anchors.right: parent.right
+                    anchors.rightMargin: 8
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 2
+
+                    IconButton {
+                        id: settingsButton
+                        objectName: "settingsButton"
+                        width: 46
+                        glyphSize: 20
+                        baseColor: appSettings.surfaceAlt
+                        visible: pipeClient.authenticated
+                        symbol: root.screen === "settings" ? "←" : "⚙"
+                        glyphColor: root.screen === "settings" || pipeClient.updateAvailable
+                                    ? appSettings.accent : appSettings.fg
+                        onClicked: root.screen = root.screen === "settings" ? "main" : "settings"
+
+                        Rectangle {
+                            id: updateBadge
+                            objectName: "updateBadge"
+                            anchors.top: parent.top
+                            anchors.topMargin: 3
+                            anchors.right: parent.right
+                            anchors.rightMargin: 6
+                            width: 9
+                            height: 9
+                            radius: 4.5
+                            color: appSettings.accent
+                            border.width: 1
+                            border.color: appSettings.surface
+                            visible: pipeClient.updateAvailable && root.screen !== "settings"
+
+                            SequentialAnimation on opacity {
+                                running: updateBadge.visible && root.visible
+                                loops: Animation.Infinite
+                                NumberAnimation { from: 1.0; to: 0.35; duration: 900; easing.type: Easing.InOutSine }
+                                NumberAnimation { from: 0.35; to: 1.0; duration: 900; easing.type: Easing.InOutSine }
+                            }
+                        }
+                    }
+
+                    IconButton {
+                        objectName: "minimizeButton"
+                        symbol: "—"
+                        onClicked: root.showMinimized()
+                    }
+
+                    IconButton {
+                        objectName: "closeButton"
+                        symbol: "✕"
+                        hoverColor: appSettings.danger
+                        onClicked: root.hide()
+                    }
+                }
+            }
+
+            Loader {
+                id: content
+                objectName: "content"
+                width: parent.width
+                height: parent.height - 44
+                sourceComponent: {
+                    switch (root.chosenScreen) {
+                    case "login": return loginComponent
+                    case "settings": return settingsComponent
+                    case "error": return errorComponent
+                    default: return mainComponent
+                    }
+                }
+                // Only a new screen fades in; the same screen keeps its instance.
+                onLoaded: fade.restart()
+
+                NumberAnimation {
+                    id: fade
+                    objectName: "fade"
+                    target: content
+                    property: "opacity"
+                    from: 0.0
+                    to: 1.0
+                    duration: 180
+                    easing.type: Easing.OutQuad
+                }
+            }
+        }
+    }
+
+    Component {
+        id: loginComponent
+
+        LoginScreen {
+            id: login
+            fontFamily: root.fontFamily
+
+            onRetryRequested: {
+                login.loginUrl = ""
+                login.expiresAt = ""
+                login.remainingMs = 0
+                pipeClient.sendLoginStart()
+            }
+
+            onCancelRequested: {
+                pipeClient.sendLoginCancel()
+                login.loginUrl = ""
+                login.expiresAt = ""
+                login.remainingMs = 0
+                login.waitingForBrowser = false
+            }
+
+            // Lives with this screen instance: events while another screen is
+            // shown are not for it.
+            Connections {
+                target: pipeClient
+
+                function onBrowserOpened(loginUrl, expiresAt) {
+                    login.loginUrl = loginUrl
+                    login.expiresAt = expiresAt
+                    login.waitingForBrowser = true
+                    login.remainingMs = root.msUntil(expiresAt)
+                    root.openLoginUrl(loginUrl)
+                }
+
+                function onLoginFailed(error) {
+                    login.remainingMs = 0
+                    login.waitingForBrowser = false
+                }
+            }
+        }
+    }
+
+    Component {
+        id: mainComponent
+        MainScreen { fontFamily: root.fontFamily }
+    }
+
+    Component {
+        id: settingsComponent
+        SettingsScreen {
+            fontFamily: root.fontFamily
+            onBack: root.screen = "main"
+        }
+    }
+
+    Component {
+        id: errorComponent
+        ErrorScreen { fontFamily: root.fontFamily }
     }
 }

@@ -1,0 +1,163 @@
+#pragma once
+
+#include "ipc/pipeclient.h"
+#include "settings/appsettings.h"
+#include "tray/traymanager.h"
+
+#include "fakedaemon.h"
+
+#include <QApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQmlExtensionPlugin>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The compiled-in interface module (qrc:/qml).
+Q_IMPORT_QML_PLUGIN(qmlPlugin)
+
+// The whole interface as the application builds it: the real PipeClient,
+// TrayManager and AppSettings published to qrc:/qml/main.qml, with a fake
+// daemon on a private pipe.
+struct UiShell
+{
+    FakeDaemon daemon;
+    PipeClient pipe;
+    TrayManager tray;
+    AppSettings settings;
+    // Last, so that it goes first and no QML object outlives what it binds to.
+    QQmlApplicationEngine engine;
+    QQuickWindow *window = nullptr;
+    int marker = 0;
+
+    // Loads the interface, connects the pipe and, unless told otherwise,
+    // reports a signed-in user with the VPN down.
+    bool start(bool signedIn = true)
+    {
+        // The store is shared by every test of the process: start each one
+        // from the same preferences.
+        settings.setLanguage(QStringLiteral("en"));
+        settings.setDarkTheme(true);
+        settings.setWhitelist(false);
+        settings.setGames(false);
+
+        if (!daemon.listen())
+            return false;
+        engine.rootContext()->setContextProperty(QStringLiteral("pipeClient"), &pipe);
+        engine.rootContext()->setContextProperty(QStringLiteral("trayManager"), &tray);
+        engine.rootContext()->setContextProperty(QStringLiteral("appSettings"), &settings);
+        engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+        if (engine.rootObjects().isEmpty())
+            return false;
+        window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+        if (!window)
+            return false;
+
+        pipe.connectToPipe();
+        if (!daemon.waitForLines(1)) // the handshake
+            return false;
+        daemon.clearLines();
+        if (signedIn && !deliver(status("disconnected")))
+            return false;
+        return true;
+    }
+
+    // Shows the window and waits until it can take input.
+    bool show()
+    {
+        QMetaObject::invokeMethod(window, "showAndRaise");
+        return QTest::qWaitForWindowExposed(window);
+    }
+
+    // A "status" event for the given state of a signed-in user; `extra`
+    // holds further fields, each with a leading comma.
+    static QByteArray status(const QByteArray &state, const QByteArray &extra = {})
+    {
+        return R"({"type":"status","authenticated":true,"status":")" + state + '"' + extra + '}';
+    }
+
+    // Sends the event lines and waits until the client has handled all of
+    // them: events are handled in order, so a "pong" sent last marks the end.
+    bool deliver(const QList<QByteArray> &lines)
+    {
+        const QString tag = QStringLiteral("marker-%1").arg(++marker);
+        QSignalSpy done(&pipe, &PipeClient::versionReceived);
+        for (const QByteArray &line : lines)
+            daemon.send(line);
+        daemon.send(R"({"type":"pong","version":")" + tag.toUtf8() + R"("})");
+        return QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant> &args : done)
+                    if (args.value(0).toString() == tag)
+                        return true;
+                return false;
+            },
+            5000);
+    }
+    bool deliver(const QByteArray &line) { return deliver(QList<QByteArray>{line}); }
+
+    // Waits until the client has written this exact command line.
+    bool waitForCommand(const QByteArray &line, int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([&] { return daemon.lines().contains(line); }, timeoutMs);
+    }
+
+    // The first item of the window's visual tree with this object name.
+    QQuickItem *item(const QString &name) const { return findItem(window->contentItem(), name); }
+
+    static QQuickItem *findItem(QQuickItem *from, const QString &name)
+    {
+        if (!from)
+            return nullptr;
+        if (from->objectName() == name)
+            return from;
+        const QList<QQuickItem *> children = from->childItems();
+        for (QQuickItem *child : children)
+            if (QQuickItem *found = findItem(child, name))
+                return found;
+        return nullptr;
+    }
+
+    // The screen instance the content area shows.
+    QQuickItem *screenItem() const
+    {
+        QQuickItem *content = item(QStringLiteral("content"));
+        return content ? content->property("item").value<QQuickItem *>() : nullptr;
+    }
+    QString screenName() const
+    {
+        QQuickItem *screen = screenItem();
+        return screen ? screen->objectName() : QString();
+    }
+
+    // Whether the item and every ancestor are visible (what the user sees).
+    static bool shown(const QQuickItem *it) { return it && it->isVisible(); }
+
+    // A left click in the middle of the item, as the user would make it.
+    void click(QQuickItem *target)
+    {
+        QVERIFY(target);
+        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    }
+};
+
+// Each test executable gets the same start: a private configuration and
+// token folder, set before anything reads them, and the application's names.
+#define KESTRIX_UI_TEST_MAIN(TestClass)                                                            \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        QTemporaryDir isolation;                                                                   \
+        qputenv("XDG_CONFIG_HOME", (isolation.path() + QStringLiteral("/config")).toUtf8());       \
+        qputenv("PROGRAMDATA", (isolation.path() + QStringLiteral("/programdata")).toUtf8());      \
+        QApplication app(argc, argv);                                                              \
+        QApplication::setApplicationName(QStringLiteral("Kestrix"));                               \
+        QApplication::setOrganizationName(QStringLiteral("Kest"));                                 \
+        QApplication::setQuitOnLastWindowClosed(false);                                            \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

@@ -1,5 +1,8 @@
 #include "app/singleinstance.h"
+#include "app/wiring.h"
 #include "ipc/pipeclient.h"
+#include "settings/appsettings.h"
+#include "tray/traymanager.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -58,11 +61,19 @@ int main(int argc, char *argv[])
     const bool minimized = QApplication::arguments().contains(QStringLiteral("--minimized"));
 
     PipeClient pipeClient;
+    TrayManager trayManager; // the tray icon is on screen from here on
+    AppSettings appSettings;
+
+    // Undone before the objects it joins are destroyed.
+    Wiring wiring(app, pipeClient, trayManager, appSettings);
+    wiring.connectCore();
 
     // The engine is the last local, so it is destroyed first and no QML object
     // outlives the objects it binds to.
     QQmlApplicationEngine engine;
     engine.rootContext()->setContextProperty(QStringLiteral("pipeClient"), &pipeClient);
+    engine.rootContext()->setContextProperty(QStringLiteral("trayManager"), &trayManager);
+    engine.rootContext()->setContextProperty(QStringLiteral("appSettings"), &appSettings);
     engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     if (engine.rootObjects().isEmpty())
         return -1;
@@ -71,11 +82,7 @@ int main(int argc, char *argv[])
     if (!minimized)
         invokeOnRoot(root, "showAndRaise");
 
-    QObject::connect(&singleInstance, &QLocalServer::newConnection, root, [&singleInstance, root] {
-        if (QLocalSocket *peer = singleInstance.nextPendingConnection())
-            peer->deleteLater(); // never read: any connection means "show"
-        invokeOnRoot(root, "showAndRaise");
-    });
+    wiring.connectInterface(root, &singleInstance);
 
     QTimer::singleShot(kFirstConnectDelayMs, Qt::PreciseTimer, &pipeClient,
                        &PipeClient::connectToPipe);

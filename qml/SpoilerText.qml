@@ -10,8 +10,9 @@ Item {
     property alias font: label.font
     property bool revealed: false
 
-    implicitWidth: label.implicitWidth
-    implicitHeight: label.implicitHeight
+    // An empty text takes no room at all (a Text item keeps one line's height).
+    implicitWidth: label.text.length > 0 ? label.implicitWidth : 0
+    implicitHeight: label.text.length > 0 ? label.implicitHeight : 0
 
     Text {
         id: label

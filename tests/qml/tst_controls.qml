@@ -1,0 +1,167 @@
+import QtQuick
+import QtTest
+import qml
+
+// The shared controls as their owners see them: colours from the palette,
+// clicks reported by signals, no state of their own beyond feedback.
+Item {
+    id: scene
+    width: 400
+    height: 300
+
+    Component {
+        id: primaryComponent
+        PrimaryButton { width: 160; height: 44; text: "Connect" }
+    }
+    Component {
+        id: toggleComponent
+        ToggleSwitch {}
+    }
+    Component {
+        id: spoilerComponent
+        SpoilerText { font.pixelSize: 16; color: "black" }
+    }
+    Component {
+        id: iconComponent
+        IconButton { symbol: "✕"; hoverColor: "#ff0000" }
+    }
+    Component {
+        id: spyComponent
+        SignalSpy {}
+    }
+
+    function childText(item) {
+        for (var i = 0; i < item.children.length; ++i) {
+            if (item.children[i] instanceof Text)
+                return item.children[i];
+        }
+        return null;
+    }
+
+    TestCase {
+        name: "Controls"
+        when: windowShown
+
+        function spyOn(target, signalName) {
+            return createTemporaryObject(spyComponent, scene, { target: target, signalName: signalName });
+        }
+
+        function test_primaryFeedback_data() {
+            return [
+                { tag: "enabled", enabled: true },
+                { tag: "disabled", enabled: false },
+            ];
+        }
+        function test_primaryFeedback(data) {
+            var button = createTemporaryObject(primaryComponent, scene, { enabled: data.enabled });
+            verify(button);
+            var base = appSettings.accent;
+            var clicks = spyOn(button, "clicked");
+            compare(button.opacity, data.enabled ? 1.0 : 0.5);
+
+            mouseMove(button, button.width / 2, button.height / 2);
+            if (data.enabled)
+                tryCompare(button, "color", Qt.lighter(base, 1.1));
+
+            mousePress(button, button.width / 2, button.height / 2);
+            if (data.enabled) {
+                tryCompare(button, "color", Qt.darker(base, 1.2));
+                tryCompare(button, "scale", 0.97);
+            } else {
+                // Nothing to wait for: give a wrongly started animation time to show.
+                wait(200);
+                compare(button.color, base);
+                compare(button.scale, 1.0);
+            }
+            mouseRelease(button, button.width / 2, button.height / 2);
+            compare(clicks.count, data.enabled ? 1 : 0);
+            mouseMove(scene, scene.width - 1, scene.height - 1);
+            tryCompare(button, "color", base);
+        }
+
+        function test_primaryImplicitSize() {
+            var button = createTemporaryObject(primaryComponent, scene);
+            var label = scene.childText(button);
+            compare(button.implicitWidth, label.implicitWidth + 48);
+            compare(button.implicitHeight, 44);
+            button.height = 28;
+            compare(button.radius, 14);
+        }
+
+        function test_primaryLabelElides_data() {
+            return [
+                { tag: "fits", text: "Quit", width: 160, truncated: false },
+                { tag: "too long", text: "Disconnect from the server and sign out now", width: 120, truncated: true },
+            ];
+        }
+        function test_primaryLabelElides(data) {
+            var button = createTemporaryObject(primaryComponent, scene, { text: data.text, width: data.width });
+            var label = scene.childText(button);
+            compare(label.truncated, data.truncated);
+            compare(label.width, Math.min(label.implicitWidth, data.width - 32));
+            verify(label.x >= 16 - 0.5 && label.x + label.width <= data.width - 16 + 0.5);
+        }
+
+        function test_toggleFollowsOwnerOnly_data() {
+            return [
+                { tag: "off", checked: false, knobX: 3 },
+                { tag: "on", checked: true, knobX: 23 },
+            ];
+        }
+        function test_toggleFollowsOwnerOnly(data) {
+            var toggle = createTemporaryObject(toggleComponent, scene, { checked: data.checked });
+            var knob = toggle.children[0];
+            compare(toggle.width, 46);
+            compare(toggle.height, 26);
+            compare(knob.x, data.knobX);
+            compare(toggle.border.color, data.checked ? appSettings.accent : appSettings.border);
+            var toggled = spyOn(toggle, "toggled");
+
+            // An owner that ignores the request: the switch stays put.
+            mouseClick(toggle);
+            compare(toggled.count, 1);
+            compare(toggled.signalArguments[0][0], !data.checked);
+            compare(toggle.checked, data.checked);
+            wait(200);
+            compare(knob.x, data.knobX);
+
+            // The owner accepts: the knob follows the model's value.
+            toggle.checked = toggled.signalArguments[0][0];
+            tryCompare(knob, "x", data.checked ? 3 : 23);
+            tryCompare(toggle, "color", data.checked ? appSettings.surfaceAlt : appSettings.accent);
+        }
+
+        function test_spoilerEmptyHasNoSize() {
+            var spoiler = createTemporaryObject(spoilerComponent, scene);
+            compare(spoiler.text, "");
+            compare(spoiler.implicitWidth, 0);
+            compare(spoiler.implicitHeight, 0);
+            compare(spoiler.width, 0);
+            compare(spoiler.height, 0);
+        }
+
+        function test_spoilerClickFlips() {
+            var spoiler = createTemporaryObject(spoilerComponent, scene, { text: "203.0.113.7:51820" });
+            verify(spoiler.width > 0 && spoiler.height > 0);
+            compare(spoiler.revealed, false);
+            mouseClick(spoiler);
+            compare(spoiler.revealed, true);
+            mouseClick(spoiler);
+            compare(spoiler.revealed, false);
+        }
+
+        function test_iconButtonHoverAndClick() {
+            var button = createTemporaryObject(iconComponent, scene);
+            compare(button.width, 40);
+            compare(button.height, 30);
+            compare(button.color, Qt.color("transparent"));
+            var clicks = spyOn(button, "clicked");
+            mouseMove(button, 10, 10);
+            compare(button.color, Qt.color("#ff0000"));
+            mouseClick(button);
+            compare(clicks.count, 1);
+            mouseMove(scene, scene.width - 1, scene.height - 1);
+            compare(button.color, Qt.color("transparent"));
+        }
+    }
+}

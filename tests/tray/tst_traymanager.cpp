@@ -1,7 +1,9 @@
 #include "tray/trayicon.h"
 #include "tray/traymanager.h"
 
+#include <QApplication>
 #include <QCursor>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -25,9 +27,23 @@ private slots:
     void contextWithoutGeometryAnchorsAtCursor();
     void popupAnchor_data();
     void popupAnchor();
+    void realTrayAnchorsAtIcon();
+    void realTrayShowsBalloon();
 };
 
 namespace {
+
+// The checks against a real system tray run when one is there (the
+// tst_traymanager_xembed run starts one under Xvfb) and are skipped otherwise.
+bool trayExpected()
+{
+    return qEnvironmentVariableIsSet("KESTRIX_EXPECT_TRAY");
+}
+
+bool waitForEmbeddedIcon(const TrayManager &tray)
+{
+    return QTest::qWaitFor([&] { return tray.trayIcon()->geometry().isValid(); }, 10000);
+}
 
 QImage iconImage(const TrayManager &tray)
 {
@@ -260,6 +276,54 @@ void TestTrayManager::popupAnchor()
     QFETCH(QRect, geometry);
     QFETCH(QPoint, expected);
     QCOMPARE(TrayIcon::popupAnchor(geometry, QPoint(500, 700)), expected);
+}
+
+void TestTrayManager::realTrayAnchorsAtIcon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (trayExpected())
+            QFAIL("the system tray did not come up");
+        QSKIP("no system tray");
+    }
+    TrayManager tray;
+    QVERIFY(waitForEmbeddedIcon(tray));
+    const QRect icon = tray.trayIcon()->geometry();
+    QCursor::setPos(icon.bottomRight() + QPoint(50, 50)); // the cursor must not be used
+
+    QSignalSpy popup(&tray, &TrayManager::popupRequested);
+    emit tray.trayIcon()->activated(QSystemTrayIcon::Context);
+    QCOMPARE(popup.count(), 1);
+    QCOMPARE(popup.at(0), (QVariantList{(icon.left() + icon.right()) / 2, icon.top()}));
+}
+
+void TestTrayManager::realTrayShowsBalloon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (trayExpected())
+            QFAIL("the system tray did not come up");
+        QSKIP("no system tray");
+    }
+    TrayManager tray;
+    QVERIFY(waitForEmbeddedIcon(tray));
+
+    tray.notify(QStringLiteral("Kestrix"), QStringLiteral("Connected"));
+    QWidget *balloon = nullptr;
+    QTRY_VERIFY([&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->inherits("QBalloonTip"))
+                balloon = w;
+        return balloon != nullptr;
+    }());
+    QStringList texts;
+    bool hasIcon = false;
+    for (const QLabel *label : balloon->findChildren<QLabel *>()) {
+        texts << label->text();
+        hasIcon = hasIcon || !label->pixmap().isNull();
+    }
+    QVERIFY2(texts.contains(QStringLiteral("Kestrix")), qPrintable(texts.join('|')));
+    QVERIFY2(texts.contains(QStringLiteral("Connected")), qPrintable(texts.join('|')));
+    QVERIFY(hasIcon);
+    balloon->close();
 }
 
 QTEST_MAIN(TestTrayManager)

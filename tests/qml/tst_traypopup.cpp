@@ -1,0 +1,403 @@
+#include "ipc/pipeclient.h"
+#include "settings/appsettings.h"
+#include "tray/traymanager.h"
+
+#include "fakedaemon.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQmlExtensionPlugin>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+Q_IMPORT_QML_PLUGIN(qmlPlugin)
+
+namespace {
+
+const QByteArray kConnectLine = R"({"cmd":"connect","payload":{"games":false,"whitelist":true}})";
+const QByteArray kDisconnectLine = R"({"cmd":"disconnect"})";
+const QByteArray kPingLine = R"({"cmd":"ping"})";
+
+QQuickItem *findItem(QQuickItem *from, const QString &name)
+{
+    if (!from)
+        return nullptr;
+    if (from->objectName() == name)
+        return from;
+    const QList<QQuickItem *> children = from->childItems();
+    for (QQuickItem *child : children)
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    return nullptr;
+}
+
+// Whether the item and all its ancestors are visible.
+bool shown(const QQuickItem *item)
+{
+    return item && item->isVisible();
+}
+
+} // namespace
+
+// The tray popup on the real pipe client (fed by a fake daemon), tray
+// manager and settings, as the shell creates it.
+class TrayPopupTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void states_data();
+    void states();
+    void sessionLineIsCurrentWhenOpened();
+    void versionLabel();
+    void openButtonHidesAndAsksForWindow();
+    void quitButtonAsksToQuit();
+    void hidesWhenAnotherWindowIsActivated();
+    void placement_data();
+    void placement();
+    void openAtUsesAvailableDesktop();
+
+private:
+    bool deliver(const QByteArray &line);
+    QByteArray commandAfterClick(QQuickItem *button);
+    QQuickItem *item(const char *name) const
+    {
+        return findItem(m_popup->contentItem(), QLatin1String(name));
+    }
+    void open();
+    void click(QQuickItem *target);
+
+    std::unique_ptr<FakeDaemon> m_daemon;
+    std::unique_ptr<PipeClient> m_pipe;
+    std::unique_ptr<TrayManager> m_tray;
+    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<QQmlEngine> m_engine;
+    QQuickWindow *m_popup = nullptr;
+    int m_marker = 0;
+};
+
+void TrayPopupTest::init()
+{
+    m_daemon = std::make_unique<FakeDaemon>();
+    QVERIFY(m_daemon->listen());
+    m_pipe = std::make_unique<PipeClient>();
+    m_tray = std::make_unique<TrayManager>();
+    m_settings = std::make_unique<AppSettings>();
+    m_settings->setLanguage(QStringLiteral("en"));
+    m_settings->setDarkTheme(true);
+    m_settings->setWhitelist(true);
+    m_settings->setGames(false);
+
+    m_engine = std::make_unique<QQmlEngine>();
+    m_engine->rootContext()->setContextProperty(QStringLiteral("pipeClient"), m_pipe.get());
+    m_engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), m_tray.get());
+    m_engine->rootContext()->setContextProperty(QStringLiteral("appSettings"), m_settings.get());
+    QQmlComponent component(m_engine.get(), QUrl(QStringLiteral("qrc:/qml/TrayPopup.qml")));
+    QObject *object = component.create();
+    QVERIFY2(object, qPrintable(component.errorString()));
+    m_popup = qobject_cast<QQuickWindow *>(object);
+    QVERIFY(m_popup);
+    QVERIFY(!m_popup->isVisible());
+    QCOMPARE(m_popup->size(), QSize(280, 206));
+
+    m_pipe->connectToPipe();
+    QVERIFY(m_daemon->waitForLines(1)); // the handshake
+    m_daemon->clearLines();
+}
+
+void TrayPopupTest::cleanup()
+{
+    delete m_popup;
+    m_popup = nullptr;
+    m_engine.reset();
+    m_settings.reset();
+    m_tray.reset();
+    m_pipe.reset();
+    m_daemon.reset();
+}
+
+// Sends an event line and waits until the client has handled it: events are
+// handled in order, so a "pong" sent after it marks the end.
+bool TrayPopupTest::deliver(const QByteArray &line)
+{
+    const QString tag = QStringLiteral("marker-%1").arg(++m_marker);
+    QSignalSpy done(m_pipe.get(), &PipeClient::versionReceived);
+    m_daemon->send(line);
+    m_daemon->send(R"({"type":"pong","version":")" + tag.toUtf8() + R"("})");
+    return QTest::qWaitFor(
+        [&] {
+            for (const QList<QVariant> &args : done)
+                if (args.value(0).toString() == tag)
+                    return true;
+            return false;
+        },
+        5000);
+}
+
+void TrayPopupTest::open()
+{
+    QMetaObject::invokeMethod(m_popup, "openAt", Q_ARG(QVariant, 400), Q_ARG(QVariant, 500));
+    QVERIFY(QTest::qWaitForWindowExposed(m_popup));
+}
+
+void TrayPopupTest::click(QQuickItem *target)
+{
+    QVERIFY(target);
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    QTest::mouseClick(m_popup, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+// The command line a click on the button makes the client write, or nothing:
+// a ping sent after the click marks the end of what the click wrote.
+QByteArray TrayPopupTest::commandAfterClick(QQuickItem *button)
+{
+    m_daemon->clearLines();
+    click(button);
+    m_pipe->sendPing();
+    if (!QTest::qWaitFor([&] { return m_daemon->lines().contains(kPingLine); }, 5000))
+        return "(no ping)";
+    const QList<QByteArray> lines = m_daemon->lines();
+    return lines.size() == 1 ? QByteArray() : lines.first() + (lines.size() > 2 ? " and more" : "");
+}
+
+void TrayPopupTest::states_data()
+{
+    QTest::addColumn<QByteArray>("event");
+    QTest::addColumn<QString>("stateKey");
+    QTest::addColumn<QString>("dotColour");
+    QTest::addColumn<bool>("sessionShown");
+    QTest::addColumn<QString>("actionKey");
+    QTest::addColumn<QString>("fill");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QByteArray>("command");
+
+    const QByteArray since =
+        QDateTime::currentDateTimeUtc().addSecs(-125).toString(Qt::ISODate).toUtf8();
+    auto status = [](const QByteArray &state, bool signedIn, const QByteArray &extra = {}) {
+        return R"({"type":"status","authenticated":)" + QByteArray(signedIn ? "true" : "false") +
+               R"(,"status":")" + state + '"' + extra + '}';
+    };
+
+    QTest::newRow("connected") << status("connected", true,
+                                         R"(,"connected_since":")" + since +
+                                             R"(","up":10,"down":20)")
+                               << "statusProtected"
+                               << "success" << true << "disconnect"
+                               << "danger" << true << kDisconnectLine;
+    QTest::newRow("connecting") << status("connecting", true) << "statusConnecting"
+                                << "warning" << false << "pleaseWait"
+                                << "accent" << false << QByteArray();
+    QTest::newRow("reconnecting, attempt 3 not shown")
+        << status("reconnecting", true, R"(,"attempt":3)") << "statusReconnecting"
+        << "warning" << false << "pleaseWait"
+        << "accent" << false << QByteArray();
+    QTest::newRow("failed") << status("failed", true, R"(,"error":"handshake timeout")")
+                            << "connectionFailed"
+                            << "danger" << false << "connect"
+                            << "accent" << true << kConnectLine;
+    QTest::newRow("disconnected") << status("disconnected", true) << "statusNotConnected"
+                                  << "fgMuted" << false << "connect"
+                                  << "accent" << true << kConnectLine;
+    QTest::newRow("unknown state, compared case-sensitively")
+        << status("Connected", true) << "statusNotConnected"
+        << "fgMuted" << false << "connect"
+        << "accent" << true << kConnectLine;
+    QTest::newRow("signed out, idle") << status("disconnected", false) << "statusNotConnected"
+                                      << "fgMuted" << false << "connect"
+                                      << "accent" << false << QByteArray();
+    QTest::newRow("signed out, failed") << status("failed", false) << "connectionFailed"
+                                        << "danger" << false << "connect"
+                                        << "accent" << false << QByteArray();
+}
+
+void TrayPopupTest::states()
+{
+    QFETCH(QByteArray, event);
+    QFETCH(QString, stateKey);
+    QFETCH(QString, dotColour);
+    QFETCH(bool, sessionShown);
+    QFETCH(QString, actionKey);
+    QFETCH(QString, fill);
+    QFETCH(bool, enabled);
+    QFETCH(QByteArray, command);
+
+    QVERIFY(deliver(event));
+    open();
+    const QVariantMap t = m_settings->t();
+
+    QQuickItem *stateLine = item("stateLine");
+    QVERIFY(stateLine);
+    QCOMPARE(stateLine->property("text").toString(), t.value(stateKey).toString());
+
+    QQuickItem *dot = item("stateDot");
+    QVERIFY(dot);
+    const QColor expectedDot = m_settings->property(qPrintable(dotColour)).value<QColor>();
+    QTRY_COMPARE(dot->property("color").value<QColor>(), expectedDot);
+
+    QCOMPARE(shown(item("sessionLine")), sessionShown);
+    QCOMPARE(shown(item("speedStrip")), sessionShown);
+    if (sessionShown) {
+        const QString session = item("sessionLine")->property("text").toString();
+        QVERIFY2(QRegularExpression(QStringLiteral("^02:0[4-9]$")).match(session).hasMatch(),
+                 qPrintable(session));
+        QCOMPARE(item("downSpeed")->property("text").toString(), QStringLiteral("↓ 0 KB/s"));
+        QCOMPARE(item("upSpeed")->property("text").toString(), QStringLiteral("↑ 0 KB/s"));
+    }
+
+    QQuickItem *action = item("actionButton");
+    QVERIFY(action);
+    QCOMPARE(action->property("text").toString(), t.value(actionKey).toString());
+    QCOMPARE(action->property("baseColor").value<QColor>(),
+             m_settings->property(qPrintable(fill)).value<QColor>());
+    QCOMPARE(action->isEnabled(), enabled);
+    QCOMPARE(action->opacity(), enabled ? 1.0 : 0.5);
+
+    QCOMPARE(commandAfterClick(action), command);
+}
+
+// The clock does not tick while the popup is hidden; opening it must not show
+// the session length of the previous opening.
+void TrayPopupTest::sessionLineIsCurrentWhenOpened()
+{
+    const QByteArray since =
+        QDateTime::currentDateTimeUtc().addSecs(-(3600 + 65)).toString(Qt::ISODate).toUtf8();
+    QVERIFY(deliver(
+        R"({"type":"status","authenticated":true,"status":"connected","connected_since":")" +
+        since + R"("})"));
+    m_popup->setProperty("nowMs", 0.0); // a clock left far behind
+    open();
+    const QString text = item("sessionLine")->property("text").toString();
+    QVERIFY2(QRegularExpression(QStringLiteral("^1:01:0[5-9]$")).match(text).hasMatch(),
+             qPrintable(text));
+}
+
+void TrayPopupTest::versionLabel()
+{
+    QQuickItem *label = item("versionLabel");
+    QVERIFY(label);
+    QCOMPARE(label->property("text").toString(), QString());
+    m_tray->setVersion(QStringLiteral("2.4.1"));
+    QCOMPARE(label->property("text").toString(), QStringLiteral("v2.4.1"));
+}
+
+void TrayPopupTest::openButtonHidesAndAsksForWindow()
+{
+    QSignalSpy showRequested(m_tray.get(), &TrayManager::showRequested);
+    QSignalSpy quitRequested(m_tray.get(), &TrayManager::quitRequested);
+    open();
+    QQuickItem *button = item("openButton");
+    QVERIFY(button);
+    QCOMPARE(button->property("text").toString(),
+             m_settings->t().value(QStringLiteral("trayOpen")).toString());
+    click(button);
+    QCOMPARE(showRequested.size(), 1);
+    QVERIFY(!m_popup->isVisible());
+    QCOMPARE(quitRequested.size(), 0);
+}
+
+void TrayPopupTest::quitButtonAsksToQuit()
+{
+    QSignalSpy showRequested(m_tray.get(), &TrayManager::showRequested);
+    QSignalSpy quitRequested(m_tray.get(), &TrayManager::quitRequested);
+    open();
+    QQuickItem *button = item("quitButton");
+    QVERIFY(button);
+    QCOMPARE(button->property("text").toString(),
+             m_settings->t().value(QStringLiteral("quit")).toString());
+    QCOMPARE(button->width(), 80.0);
+    click(button);
+    QCOMPARE(quitRequested.size(), 1);
+    QCOMPARE(showRequested.size(), 0);
+    // Quitting tells the daemon nothing by itself.
+    QCOMPARE(commandAfterClick(item("card")), QByteArray());
+}
+
+void TrayPopupTest::hidesWhenAnotherWindowIsActivated()
+{
+    open();
+    QTRY_VERIFY(m_popup->isActive());
+    QWindow other;
+    other.resize(100, 100);
+    other.show();
+    other.requestActivate();
+    QTRY_VERIFY(!m_popup->isVisible());
+}
+
+void TrayPopupTest::placement_data()
+{
+    QTest::addColumn<QPoint>("anchor");
+    QTest::addColumn<QRect>("desktop");
+    QTest::addColumn<QPoint>("expected");
+
+    const QRect fullHd(0, 0, 1920, 1040);
+    QTest::newRow("taskbar at the bottom: centred, 12 px above the icon")
+        << QPoint(1500, 1040) << fullHd << QPoint(1360, 822);
+    QTest::newRow("near the left edge") << QPoint(147, 1040) << fullHd << QPoint(8, 822);
+    QTest::newRow("148 px from the left edge") << QPoint(148, 1040) << fullHd << QPoint(8, 822);
+    QTest::newRow("149 px from the left edge") << QPoint(149, 1040) << fullHd << QPoint(9, 822);
+    QTest::newRow("near the right edge") << QPoint(1910, 1040) << fullHd << QPoint(1632, 822);
+    QTest::newRow("desktop narrower than the popup: the right bound wins")
+        << QPoint(100, 1040) << QRect(0, 0, 250, 1040) << QPoint(-38, 822);
+    QTest::newRow("227: room above") << QPoint(960, 227) << fullHd << QPoint(820, 9);
+    QTest::newRow("226: no room above, opens below")
+        << QPoint(960, 226) << fullHd << QPoint(820, 238);
+    QTest::newRow("taskbar at the top") << QPoint(1800, 0) << fullHd << QPoint(1632, 12);
+    QTest::newRow("below, kept off the bottom")
+        << QPoint(960, 200) << QRect(0, 0, 1920, 400) << QPoint(820, 186);
+    QTest::newRow("screen left of the primary one")
+        << QPoint(1900, 1040) << QRect(-1920, 0, 3840, 1040) << QPoint(1632, 822);
+    QTest::newRow("anchor on the screen left of the primary one")
+        << QPoint(-1800, 1040) << QRect(-1920, 0, 3840, 1040) << QPoint(-1912, 822);
+    QTest::newRow("screen above the primary one")
+        << QPoint(960, -900) << QRect(0, -1080, 1920, 2120) << QPoint(820, -888);
+}
+
+void TrayPopupTest::placement()
+{
+    QFETCH(QPoint, anchor);
+    QFETCH(QRect, desktop);
+    QFETCH(QPoint, expected);
+    QVariant result;
+    QVERIFY(QMetaObject::invokeMethod(
+        m_popup, "placement", Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, anchor.x()),
+        Q_ARG(QVariant, anchor.y()), Q_ARG(QVariant, desktop.x()), Q_ARG(QVariant, desktop.y()),
+        Q_ARG(QVariant, desktop.width()), Q_ARG(QVariant, desktop.height())));
+    QCOMPARE(result.toPointF().toPoint(), expected);
+}
+
+// openAt measures the desktop the platform reports, less what is reserved.
+void TrayPopupTest::openAtUsesAvailableDesktop()
+{
+    const QRect desktop = QGuiApplication::primaryScreen()->availableVirtualGeometry();
+    QMetaObject::invokeMethod(m_popup, "openAt", Q_ARG(QVariant, desktop.right() - 2),
+                              Q_ARG(QVariant, desktop.bottom()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_popup));
+    QCOMPARE(m_popup->position(),
+             QPoint(desktop.x() + desktop.width() - 288, desktop.bottom() - 218));
+}
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir isolation;
+    qputenv("XDG_CONFIG_HOME", (isolation.path() + QStringLiteral("/config")).toUtf8());
+    qputenv("PROGRAMDATA", (isolation.path() + QStringLiteral("/programdata")).toUtf8());
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrix"));
+    QApplication::setOrganizationName(QStringLiteral("Kest"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    TrayPopupTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_traypopup.moc"

@@ -1,0 +1,211 @@
+#pragma once
+
+#include "ipc/linereader.h"
+#include "ipc/protocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+// The development daemon as a real process on a private endpoint, with its
+// own PROGRAMDATA (token, state) in a temporary folder.
+class DaemonProcess
+{
+public:
+    explicit DaemonProcess(const QString &root) : m_root(root)
+    {
+        m_socket = root + QStringLiteral("/daemon.sock");
+        m_programData = root + QStringLiteral("/programdata");
+        m_log = root + QStringLiteral("/received.log");
+    }
+    ~DaemonProcess() { kill(); }
+
+    // Starts the daemon with the extra arguments and waits until it serves.
+    bool start(const QStringList &args = {}, bool withProgramData = true)
+    {
+        m_process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("KESTRIX_PIPE"), m_socket);
+        if (withProgramData)
+            env.insert(QStringLiteral("PROGRAMDATA"), m_programData);
+        else
+            env.remove(QStringLiteral("PROGRAMDATA"));
+        m_process->setProcessEnvironment(env);
+        m_process->setProgram(QStringLiteral(KESTRIX_DAEMON_BINARY));
+        m_process->setArguments(
+            QStringList{QStringLiteral("--foreground"), QStringLiteral("--log"), m_log} + args);
+        m_process->start();
+        if (!m_process->waitForStarted(5000))
+            return false;
+        return QTest::qWaitFor(
+                   [&] {
+                       if (m_process->state() == QProcess::NotRunning)
+                           return true;
+                       QLocalSocket probe;
+                       probe.connectToServer(m_socket);
+                       return probe.waitForConnected(100);
+                   },
+                   10000) &&
+               m_process->state() == QProcess::Running;
+    }
+
+    bool waitForExit(int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor([&] { return m_process->state() == QProcess::NotRunning; },
+                               timeoutMs);
+    }
+    void kill()
+    {
+        if (m_process && m_process->state() != QProcess::NotRunning) {
+            m_process->kill();
+            m_process->waitForFinished(5000);
+        }
+    }
+
+    QProcess *process() const { return m_process.get(); }
+    QString socket() const { return m_socket; }
+    QString programData() const { return m_programData; }
+    QString tokenPath() const { return m_programData + QStringLiteral("/Kestrix/pipe.token"); }
+    QString token() const
+    {
+        QFile file(tokenPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
+                                              : QString();
+    }
+    QList<QByteArray> loggedLines() const
+    {
+        QFile file(m_log);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QList<QByteArray> lines = file.readAll().split('\n');
+        if (!lines.isEmpty() && lines.constLast().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+
+private:
+    QString m_root;
+    QString m_socket;
+    QString m_programData;
+    QString m_log;
+    std::unique_ptr<QProcess> m_process;
+};
+
+// A raw client on the pipe: writes lines, collects the events it receives.
+class Peer
+{
+public:
+    bool open(const QString &socketName)
+    {
+        QObject::connect(&m_socket, &QLocalSocket::readyRead,
+                         [this] { m_events += m_reader.feed(m_socket.readAll()); });
+        m_socket.connectToServer(socketName);
+        return m_socket.waitForConnected(5000);
+    }
+    void sendRaw(const QByteArray &bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+    void send(const QJsonObject &message) { sendRaw(Protocol::encode(message)); }
+    void command(const QString &cmd) { sendRaw(Protocol::command(cmd)); }
+    void command(const QString &cmd, const QJsonObject &payload)
+    {
+        sendRaw(Protocol::command(cmd, payload));
+    }
+    // Opens and sends the handshake; true once "ready" arrived.
+    bool handshake(const QString &socketName, const QString &token)
+    {
+        if (!open(socketName))
+            return false;
+        sendRaw(Protocol::handshake(token));
+        return !waitFor(QStringLiteral("ready")).isEmpty();
+    }
+
+    // The first event of that type (after `from`) that satisfies the test, or
+    // an empty object after the timeout.
+    QJsonObject waitFor(const QString &type,
+                        const std::function<bool(const QJsonObject &)> &test = nullptr,
+                        int timeoutMs = 10000)
+    {
+        QJsonObject found;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const QJsonObject &e : std::as_const(m_events)) {
+                    if (e.value(QStringLiteral("type")) == type && (!test || test(e))) {
+                        found = e;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeoutMs);
+        return found;
+    }
+    QList<QJsonObject> eventsOfType(const QString &type) const
+    {
+        QList<QJsonObject> out;
+        for (const QJsonObject &e : m_events) {
+            if (e.value(QStringLiteral("type")) == type)
+                out << e;
+        }
+        return out;
+    }
+    bool waitForClosed(int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([&] { return m_socket.state() == QLocalSocket::UnconnectedState; },
+                               timeoutMs);
+    }
+    void clear() { m_events.clear(); }
+    QList<QJsonObject> events() const { return m_events; }
+    QLocalSocket &socket() { return m_socket; }
+
+private:
+    QLocalSocket m_socket;
+    LineReader m_reader;
+    QList<QJsonObject> m_events;
+};
+
+// One HTTP/1.1 request to the sign-in page, the way a browser would send it.
+struct HttpReply
+{
+    int code = 0;
+    QByteArray body;
+};
+
+inline HttpReply httpRequest(const QByteArray &method, const QUrl &url)
+{
+    QTcpSocket socket;
+    socket.connectToHost(url.host(), quint16(url.port()));
+    if (!socket.waitForConnected(5000))
+        return {};
+    const QByteArray body = method == "POST" ? QByteArray("confirm=1") : QByteArray();
+    socket.write(method + ' ' + url.path().toLatin1() +
+                 " HTTP/1.1\r\nHost: " + url.host().toLatin1() +
+                 "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray response;
+    (void)QTest::qWaitFor(
+        [&] {
+            socket.waitForReadyRead(50);
+            response += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        5000);
+    response += socket.readAll();
+    HttpReply reply;
+    const QList<QByteArray> status = response.left(response.indexOf("\r\n")).split(' ');
+    if (status.size() >= 2)
+        reply.code = status.at(1).toInt();
+    reply.body = response.mid(response.indexOf("\r\n\r\n") + 4);
+    return reply;
+}

@@ -1,0 +1,68 @@
+#include "clientsession.h"
+
+#include "ipc/protocol.h"
+
+#include <QLocalSocket>
+
+ClientSession::ClientSession(QLocalSocket *socket, QObject *parent)
+    : QObject(parent), m_socket(socket)
+{
+    m_socket->setParent(this);
+    connect(m_socket, &QLocalSocket::readyRead, this, &ClientSession::onReadyRead);
+    connect(m_socket, &QLocalSocket::disconnected, this, &ClientSession::closed);
+}
+
+void ClientSession::onReadyRead()
+{
+    m_buffer += m_socket->readAll();
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype end = m_buffer.indexOf('\n', start);
+        if (end < 0)
+            break;
+        const QByteArray raw = m_buffer.mid(start, end - start);
+        start = end + 1;
+        if (m_discarding) { // the tail of a line that was too long to keep
+            m_discarding = false;
+            continue;
+        }
+        // The shared reader applies the protocol's own rules for one line.
+        const QList<QJsonObject> objects = m_parser.feed(raw + '\n');
+        const bool isObject = !objects.isEmpty();
+        emit lineReceived(raw, isObject ? objects.constFirst() : QJsonObject(), isObject);
+        if (m_closing)
+            return;
+    }
+    m_buffer.remove(0, start);
+    if (m_buffer.size() > LineReader::kMaxLineBytes) {
+        m_buffer.clear();
+        m_discarding = true;
+    }
+}
+
+void ClientSession::send(const QJsonObject &event)
+{
+    sendLine(Protocol::encode(event).chopped(1));
+}
+
+void ClientSession::sendLine(const QByteArray &line)
+{
+    if (m_closing || m_socket->state() != QLocalSocket::ConnectedState)
+        return;
+    m_socket->write(line + '\n');
+    m_socket->flush();
+}
+
+void ClientSession::reject(const QJsonObject &event)
+{
+    send(event);
+    m_closing = true;
+    m_buffer.clear();
+    m_socket->disconnectFromServer(); // waits for pending bytes to leave
+}
+
+void ClientSession::drain()
+{
+    if (m_socket->state() == QLocalSocket::ConnectedState && m_socket->bytesToWrite() > 0)
+        m_socket->waitForBytesWritten(500);
+}

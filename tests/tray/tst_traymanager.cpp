@@ -104,6 +104,7 @@ void TestTrayManager::dotColour()
         QVERIFY2(icon.pixelColor(31, i) != colour, qPrintable(QString::number(i)));
         QVERIFY2(icon.pixelColor(i, 31) != colour, qPrintable(QString::number(i)));
         QVERIFY2(icon.pixelColor(30, i) != colour, qPrintable(QString::number(i)));
+        QVERIFY2(icon.pixelColor(i, 30) != colour, qPrintable(QString::number(i)));
     }
 }
 

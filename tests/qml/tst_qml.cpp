@@ -1,35 +1,52 @@
+#include "settings/appsettings.h"
+
+#include <QCoreApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlExtensionPlugin>
-#include <QQmlPropertyMap>
+#include <QTemporaryDir>
 #include <QtQuickTest/quicktest.h>
+
+#include <memory>
 
 // The compiled-in interface module, served from qrc:/qml.
 Q_IMPORT_QML_PLUGIN(qmlPlugin)
 
-// Publishes what the interface reads from the application: a palette and a
-// string table stand in for appSettings.
+// Publishes the real settings object, with its store in a private folder,
+// as appSettings: the controls take their colours from it.
 class Setup : public QObject
 {
     Q_OBJECT
+public:
+    Setup()
+    {
+        // Before the application exists, so the store is never the user's.
+        qputenv("XDG_CONFIG_HOME", (m_isolation.path() + QStringLiteral("/config")).toUtf8());
+        qputenv("HOME", m_isolation.path().toUtf8());
+    }
+
 public slots:
+    void applicationAvailable()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("Kestrix"));
+        QCoreApplication::setOrganizationName(QStringLiteral("Kest"));
+    }
+
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         // The interface module lives at qrc:/qml; tests import it as "qml".
         engine->addImportPath(QStringLiteral("qrc:/"));
-        auto *settings = new QQmlPropertyMap(engine);
-        const QList<QPair<const char *, const char *>> palette = {
-            {"bg", "#101418"},         {"surface", "#1a2027"}, {"surfaceAlt", "#242c35"},
-            {"fg", "#e8edf2"},         {"fgMuted", "#8b97a3"}, {"accent", "#3d8bfd"},
-            {"accentText", "#ffffff"}, {"border", "#2e3944"},  {"success", "#2ecc71"},
-            {"warning", "#f0ad4e"},    {"danger", "#e74c3c"},
-        };
-        for (const auto &[key, value] : palette)
-            settings->insert(QLatin1String(key), QColor(QLatin1String(value)));
-        settings->insert(QStringLiteral("whitelist"), true);
-        settings->insert(QStringLiteral("games"), false);
-        engine->rootContext()->setContextProperty(QStringLiteral("appSettings"), settings);
+        m_settings = std::make_unique<AppSettings>();
+        m_settings->setLanguage(QStringLiteral("en"));
+        m_settings->setDarkTheme(true);
+        engine->rootContext()->setContextProperty(QStringLiteral("appSettings"), m_settings.get());
     }
+
+    void cleanupTestCase() { m_settings.reset(); }
+
+private:
+    QTemporaryDir m_isolation;
+    std::unique_ptr<AppSettings> m_settings;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(kestrix_qml, Setup)

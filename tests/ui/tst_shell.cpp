@@ -35,10 +35,13 @@ void TestShell::routing_data()
     QTest::newRow("signed out") << false << "main" << QByteArray("disconnected") << "loginScreen";
     QTest::newRow("signed out beats settings and failed")
         << false << "settings" << QByteArray("failed") << "loginScreen";
-    QTest::newRow("settings beats failed") << true << "settings" << QByteArray("failed") << "settingsScreen";
-    QTest::newRow("settings while connected") << true << "settings" << QByteArray("connected") << "settingsScreen";
+    QTest::newRow("settings beats failed")
+        << true << "settings" << QByteArray("failed") << "settingsScreen";
+    QTest::newRow("settings while connected")
+        << true << "settings" << QByteArray("connected") << "settingsScreen";
     QTest::newRow("failed") << true << "main" << QByteArray("failed") << "errorScreen";
-    QTest::newRow("failed is case-sensitive") << true << "main" << QByteArray("FAILED") << "mainScreen";
+    QTest::newRow("failed is case-sensitive")
+        << true << "main" << QByteArray("FAILED") << "mainScreen";
     QTest::newRow("connected") << true << "main" << QByteArray("connected") << "mainScreen";
     QTest::newRow("disconnected") << true << "main" << QByteArray("disconnected") << "mainScreen";
 }
@@ -54,7 +57,8 @@ void TestShell::routing()
     QVERIFY(ui.start(signedIn));
     ui.window->setProperty("screen", choice);
     const QByteArray auth = signedIn ? "true" : "false";
-    QVERIFY(ui.deliver(R"({"type":"status","authenticated":)" + auth + R"(,"status":")" + state + R"("})"));
+    QVERIFY(ui.deliver("{\"type\":\"status\",\"authenticated\":" + auth + ",\"status\":\"" + state +
+                       "\"}"));
 
     QCOMPARE(ui.screenName(), expected);
     // The screen fills the content area, which sits under the 44 px title bar.
@@ -98,7 +102,7 @@ void TestShell::sameScreenKeepsInstanceAndDoesNotFade()
     QSignalSpy fadeStarted(fade, SIGNAL(started()));
 
     QVERIFY(ui.deliver(UiShell::status("connected")));
-    QVERIFY(ui.deliver(UiShell::status("reconnecting", R"(,"attempt":2)")));
+    QVERIFY(ui.deliver(UiShell::status("reconnecting", ",\"attempt\":2")));
     QVERIFY(ui.deliver(UiShell::status("disconnected")));
     QCOMPARE(ui.screenItem(), before.data());
     QCOMPARE(loaded.count(), 0);
@@ -123,12 +127,13 @@ void TestShell::logOutFromSettingsReturnsChoiceToMain()
 
     // The log-out button is at the end of the scrolling column.
     QQuickItem *settings = ui.screenItem();
-    settings->setProperty("contentY", settings->property("contentHeight").toReal() - settings->height());
+    settings->setProperty("contentY",
+                          settings->property("contentHeight").toReal() - settings->height());
     ui.click(ui.item(QStringLiteral("logOutButton")));
-    QVERIFY(ui.waitForCommand(R"({"cmd":"logout"})"));
+    QVERIFY(ui.waitForCommand("{\"cmd\":\"logout\"}"));
     QCOMPARE(ui.window->property("screen").toString(), QStringLiteral("main"));
 
-    QVERIFY(ui.deliver(R"({"type":"logged_out"})"));
+    QVERIFY(ui.deliver("{\"type\":\"logged_out\"}"));
     QCOMPARE(ui.screenName(), QStringLiteral("loginScreen"));
     QVERIFY(ui.deliver(UiShell::status("disconnected")));
     QCOMPARE(ui.screenName(), QStringLiteral("mainScreen"));
@@ -160,11 +165,16 @@ void TestShell::titleBar_data()
     QTest::addColumn<QString>("glyphColor"); // a palette property
     QTest::addColumn<bool>("badgeShown");
 
-    QTest::newRow("main") << true << "main" << false << true << "⚙" << "fg" << false;
-    QTest::newRow("main, update") << true << "main" << true << true << "⚙" << "accent" << true;
-    QTest::newRow("settings") << true << "settings" << false << true << "←" << "accent" << false;
-    QTest::newRow("settings, update") << true << "settings" << true << true << "←" << "accent" << false;
-    QTest::newRow("signed out") << false << "main" << false << false << "⚙" << "fg" << false;
+    QTest::newRow("main") << true << "main" << false << true << "⚙"
+                          << "fg" << false;
+    QTest::newRow("main, update") << true << "main" << true << true << "⚙"
+                                  << "accent" << true;
+    QTest::newRow("settings") << true << "settings" << false << true << "←"
+                              << "accent" << false;
+    QTest::newRow("settings, update") << true << "settings" << true << true << "←"
+                                      << "accent" << false;
+    QTest::newRow("signed out") << false << "main" << false << false << "⚙"
+                                << "fg" << false;
 }
 
 void TestShell::titleBar()
@@ -182,7 +192,7 @@ void TestShell::titleBar()
     QVERIFY(ui.show());
     ui.window->setProperty("screen", choice);
     if (updateAvailable)
-        QVERIFY(ui.deliver(R"({"type":"update_available","update_version":"2.0.0"})"));
+        QVERIFY(ui.deliver("{\"type\":\"update_available\",\"update_version\":\"2.0.0\"}"));
 
     QQuickItem *button = ui.item(QStringLiteral("settingsButton"));
     QCOMPARE(UiShell::shown(button), buttonShown);
@@ -255,7 +265,7 @@ void TestShell::closeRequestsHide()
 
     // Hiding leaves the daemon alone: nothing but the status poll was sent.
     for (const QByteArray &line : ui.daemon.lines())
-        QCOMPARE(line, QByteArray(R"({"cmd":"status"})"));
+        QCOMPARE(line, QByteArray("{\"cmd\":\"status\"}"));
     QCOMPARE(ui.pipe.vpnState(), QStringLiteral("connected"));
     QMetaObject::invokeMethod(ui.window, "showAndRaise");
     QTRY_VERIFY(ui.window->isVisible());

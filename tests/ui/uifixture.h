@@ -7,6 +7,8 @@
 #include "fakedaemon.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExtensionPlugin>
@@ -77,7 +79,8 @@ struct UiShell
     // holds further fields, each with a leading comma.
     static QByteArray status(const QByteArray &state, const QByteArray &extra = {})
     {
-        return R"({"type":"status","authenticated":true,"status":")" + state + '"' + extra + '}';
+        return "{\"type\":\"status\",\"authenticated\":true,\"status\":\"" + state + '"' + extra +
+               '}';
     }
 
     // Sends the event lines and waits until the client has handled all of
@@ -88,7 +91,7 @@ struct UiShell
         QSignalSpy done(&pipe, &PipeClient::versionReceived);
         for (const QByteArray &line : lines)
             daemon.send(line);
-        daemon.send(R"({"type":"pong","version":")" + tag.toUtf8() + R"("})");
+        daemon.send("{\"type\":\"pong\",\"version\":\"" + tag.toUtf8() + "\"}");
         return QTest::qWaitFor(
             [&] {
                 for (const QList<QVariant> &args : done)
@@ -141,19 +144,26 @@ struct UiShell
     void click(QQuickItem *target)
     {
         QVERIFY(target);
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        const QPointF centre =
+            target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
     }
 };
 
-// Each test executable gets the same start: a private configuration and
-// token folder, set before anything reads them, and the application's names.
+// Each test executable gets the same start: a private configuration, token
+// and home folder, set before anything reads them, and the application's names.
 #define KESTRIX_UI_TEST_MAIN(TestClass)                                                            \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
         QTemporaryDir isolation;                                                                   \
         qputenv("XDG_CONFIG_HOME", (isolation.path() + QStringLiteral("/config")).toUtf8());       \
         qputenv("PROGRAMDATA", (isolation.path() + QStringLiteral("/programdata")).toUtf8());      \
+        qputenv("HOME", (isolation.path() + QStringLiteral("/home")).toUtf8());                    \
+        qunsetenv("XDG_DESKTOP_DIR");                                                              \
+        const QString runtime = isolation.path() + QStringLiteral("/runtime");                     \
+        QDir().mkpath(runtime);                                                                    \
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);    \
+        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());                                              \
         QApplication app(argc, argv);                                                              \
         QApplication::setApplicationName(QStringLiteral("Kestrix"));                               \
         QApplication::setOrganizationName(QStringLiteral("Kest"));                                 \

@@ -1,0 +1,225 @@
+#include "uifixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+// The settings screen: every control asks its model and follows it back.
+class TestSettingsScreen : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void updateBanner_data();
+    void updateBanner();
+    void killSwitchSegments_data();
+    void killSwitchSegments();
+    void switchesAskTheirPreference_data();
+    void switchesAskTheirPreference();
+    void diagnosticReport();
+    void daemonLine();
+
+private:
+    // Opens the settings screen of a signed-in user, scrolled to `fraction`
+    // of its range (0 top, 1 bottom).
+    static QQuickItem *openSettings(UiShell &ui, qreal fraction)
+    {
+        ui.window->setProperty("screen", QStringLiteral("settings"));
+        QQuickItem *settings = ui.screenItem();
+        const qreal range = settings->property("contentHeight").toReal() - settings->height();
+        settings->setProperty("contentY", qMax<qreal>(0, range) * fraction);
+        return settings;
+    }
+};
+
+void TestSettingsScreen::updateBanner_data()
+{
+    QTest::addColumn<QList<QByteArray>>("events");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("bar");
+    QTest::addColumn<QString>("button"); // the one button shown, if any
+    QTest::addColumn<QByteArray>("command");
+
+    const QByteArray available = "{\"type\":\"update_available\",\"update_version\":\"2.1.0\"}";
+    auto progress = [](int p) {
+        return "{\"type\":\"update_progress\",\"update_progress\":" + QByteArray::number(p) + '}';
+    };
+    const QByteArray ready = "{\"type\":\"update_ready\"}";
+    const QByteArray updating = "{\"type\":\"updating\"}";
+
+    QTest::newRow("available") << QList<QByteArray>{available} << true << "Update available 2.1.0"
+                               << false << "updateButton"
+                               << QByteArray("{\"cmd\":\"install_update\"}");
+    QTest::newRow("downloading") << QList<QByteArray>{available, progress(42)} << true
+                                 << "Downloading 42%" << true << "" << QByteArray();
+    QTest::newRow("downloaded all") << QList<QByteArray>{available, progress(100)} << true
+                                    << "Installing…" << true << "" << QByteArray();
+    QTest::newRow("ready") << QList<QByteArray>{available, progress(100), ready} << true
+                           << "Update downloaded — restart to apply" << false << "restartButton"
+                           << QByteArray("{\"cmd\":\"apply_update\"}");
+    QTest::newRow("applying") << QList<QByteArray>{available, ready, updating} << true
+                              << "Installing…" << false << "" << QByteArray();
+    QTest::newRow("progress without an update")
+        << QList<QByteArray>{progress(30)} << false << "" << false << "" << QByteArray();
+}
+
+void TestSettingsScreen::updateBanner()
+{
+    QFETCH(QList<QByteArray>, events);
+    QFETCH(bool, shown);
+    QFETCH(QString, text);
+    QFETCH(bool, bar);
+    QFETCH(QString, button);
+    QFETCH(QByteArray, command);
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    QVERIFY(ui.deliver(events));
+    openSettings(ui, 1.0);
+
+    QCOMPARE(UiShell::shown(ui.item(QStringLiteral("updateBanner"))), shown);
+    if (!shown)
+        return;
+    QCOMPARE(ui.item(QStringLiteral("updateStatus"))->property("text").toString(), text);
+    QCOMPARE(UiShell::shown(ui.item(QStringLiteral("updateProgressBar"))), bar);
+    for (const QString &name : {QStringLiteral("updateButton"), QStringLiteral("restartButton")})
+        QCOMPARE(UiShell::shown(ui.item(name)), name == button);
+    if (bar) {
+        QQuickItem *track = ui.item(QStringLiteral("updateProgressBar"));
+        QQuickItem *fill = ui.item(QStringLiteral("updateProgressFill"));
+        QTRY_COMPARE(fill->width(), track->width() * ui.pipe.updateProgress() / 100);
+    }
+    if (!button.isEmpty()) {
+        ui.daemon.clearLines();
+        ui.click(ui.item(button));
+        QVERIFY(ui.waitForCommand(command));
+    }
+}
+
+void TestSettingsScreen::killSwitchSegments_data()
+{
+    QTest::addColumn<QByteArray>("reported");
+    QTest::addColumn<QString>("active"); // empty: none
+
+    QTest::newRow("never") << QByteArray("never") << "ksNever";
+    QTest::newRow("on_connect") << QByteArray("on_connect") << "ksOnConnect";
+    QTest::newRow("always") << QByteArray("always") << "ksAlways";
+    QTest::newRow("unknown mode") << QByteArray("Always") << "";
+}
+
+void TestSettingsScreen::killSwitchSegments()
+{
+    QFETCH(QByteArray, reported);
+    QFETCH(QString, active);
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    QVERIFY(
+        ui.deliver(UiShell::status("disconnected", ",\"kill_switch_mode\":\"" + reported + "\"")));
+    openSettings(ui, 0.0);
+
+    const QStringList segments = {QStringLiteral("ksNever"), QStringLiteral("ksOnConnect"),
+                                  QStringLiteral("ksAlways")};
+    auto check = [&](const QString &expected) {
+        for (const QString &name : segments) {
+            QQuickItem *segment = ui.item(name);
+            const bool on = name == expected;
+            QCOMPARE(segment->property("color").value<QColor>(),
+                     on ? ui.settings.accent() : ui.settings.surfaceAlt());
+        }
+    };
+    check(active);
+
+    // A click only asks; the highlight stays with what the daemon reported.
+    ui.daemon.clearLines();
+    ui.click(ui.item(QStringLiteral("ksAlways")));
+    QVERIFY(ui.waitForCommand("{\"cmd\":\"set_kill_switch\",\"payload\":{\"mode\":\"always\"}}"));
+    check(active);
+}
+
+void TestSettingsScreen::switchesAskTheirPreference_data()
+{
+    QTest::addColumn<QString>("card");
+    QTest::addColumn<QString>("preference");
+
+    QTest::newRow("dark theme") << "themeCard"
+                                << "darkTheme";
+    QTest::newRow("start with the system") << "autostartCard"
+                                           << "autostart";
+    QTest::newRow("whitelist") << "whitelistCard"
+                               << "whitelist";
+    QTest::newRow("gaming mode") << "gamesCard"
+                                 << "games";
+}
+
+void TestSettingsScreen::switchesAskTheirPreference()
+{
+    QFETCH(QString, card);
+    QFETCH(QString, preference);
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    openSettings(ui, 0.0);
+    QQuickItem *toggle = ui.item(card + QStringLiteral("Switch"));
+    const QByteArray name = preference.toUtf8();
+    const bool before = ui.settings.property(name).toBool();
+    QCOMPARE(toggle->property("checked").toBool(), before);
+
+    ui.click(toggle);
+    QCOMPARE(ui.settings.property(name).toBool(), !before);
+    QCOMPARE(toggle->property("checked").toBool(), !before);
+    ui.click(toggle);
+    QCOMPARE(ui.settings.property(name).toBool(), before);
+    QCOMPARE(toggle->property("checked").toBool(), before);
+}
+
+void TestSettingsScreen::diagnosticReport()
+{
+    QTemporaryDir dir;
+    const QString report = dir.filePath(QStringLiteral("kestrix-diag.zip"));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("PK");
+    file.close();
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    openSettings(ui, 0.5);
+    QQuickItem *status = ui.item(QStringLiteral("diagStatus"));
+    QCOMPARE(status->property("text").toString(),
+             QStringLiteral("Saves a diagnostic zip to your Desktop"));
+
+    ui.click(ui.item(QStringLiteral("diagButton")));
+    QVERIFY(ui.waitForCommand("{\"cmd\":\"get_diag\"}"));
+    QCOMPARE(status->property("text").toString(), QStringLiteral("…"));
+
+    QSignalSpy ready(&ui.pipe, &PipeClient::diagReady);
+    QVERIFY(ui.deliver("{\"type\":\"diag_ready\",\"diag_path\":\"" + report.toUtf8() + "\"}"));
+    QCOMPARE(ready.count(), 1);
+    const QString expected = QStringLiteral("Saved to Desktop: ") + ready.at(0).at(0).toString();
+    QCOMPARE(status->property("text").toString(), expected);
+    // Once set, the line keeps its words when the language changes.
+    ui.settings.setLanguage(QStringLiteral("ru"));
+    QCOMPARE(status->property("text").toString(), expected);
+}
+
+void TestSettingsScreen::daemonLine()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    openSettings(ui, 1.0);
+    QQuickItem *line = ui.item(QStringLiteral("daemonLine"));
+    QCOMPARE(line->property("text").toString(), QStringLiteral("Daemon —"));
+    ui.tray.setVersion(QStringLiteral("1.4.2"));
+    QCOMPARE(line->property("text").toString(), QStringLiteral("Daemon v1.4.2"));
+}
+
+KESTRIX_UI_TEST_MAIN(TestSettingsScreen)
+
+#include "tst_settingsscreen.moc"

@@ -150,6 +150,27 @@ Item {
             compare(spoiler.revealed, false);
         }
 
+        // Both themes restyle the controls at once: their defaults are bindings
+        // to the palette, not copies of it.
+        function test_controlsFollowTheTheme() {
+            var primary = createTemporaryObject(primaryComponent, scene);
+            var toggle = createTemporaryObject(toggleComponent, scene, { checked: true });
+            var icon = createTemporaryObject(iconComponent, scene);
+            var darkAccent = String(appSettings.accent); // a copy, not a live reference
+            appSettings.darkTheme = false;
+            try {
+                verify(!Qt.colorEqual(appSettings.accent, darkAccent));
+                compare(primary.baseColor, appSettings.accent);
+                compare(primary.textColor, appSettings.accentText);
+                tryCompare(primary, "color", appSettings.accent);
+                tryCompare(toggle, "color", appSettings.accent);
+                compare(toggle.border.color, appSettings.accent);
+                compare(icon.glyphColor, appSettings.fgMuted);
+            } finally {
+                appSettings.darkTheme = true;
+            }
+        }
+
         function test_iconButtonHoverAndClick() {
             var button = createTemporaryObject(iconComponent, scene);
             compare(button.width, 40);

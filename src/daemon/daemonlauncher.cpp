@@ -1,0 +1,100 @@
+#include "daemon/daemonlauncher.h"
+
+#include "daemon/relauncher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#include "daemon/win32process.h"
+#include "daemon/win32service.h"
+#else
+#include "daemon/systemdservice.h"
+#include <QProcess>
+#endif
+
+namespace {
+
+const QString kForegroundOption = QStringLiteral("--foreground");
+
+ServiceState queryPlatformService()
+{
+#ifdef Q_OS_WIN
+    return Win32::queryServiceState(L"kestrix");
+#else
+    return Systemd::queryUnitState(QStringLiteral("kestrix.service"));
+#endif
+}
+
+bool startDetached(const QString &executable)
+{
+#ifdef Q_OS_WIN
+    // Quoted, so that an installation path with spaces stays one program name.
+    const QString commandLine = QLatin1Char('"') + QDir::toNativeSeparators(executable) +
+                                QLatin1Char('"') + QLatin1Char(' ') + kForegroundOption;
+    return Win32::startWithoutWindow(commandLine.toStdWString(), Win32::Console::Detached);
+#else
+    // An argument list, never a shell line: the path reaches exec as it is.
+    QProcess process;
+    process.setProgram(executable);
+    process.setArguments({kForegroundOption});
+    process.setWorkingDirectory(QDir::currentPath());
+    // Like a detached process on Windows: no terminal of ours to write to.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
+#endif
+}
+
+} // namespace
+
+DaemonLauncher::DaemonLauncher(QObject *parent) : QObject(parent) {}
+
+void DaemonLauncher::ensureDaemonRunning()
+{
+    launchIfNeeded();
+}
+
+DaemonLauncher::Outcome DaemonLauncher::launchIfNeeded()
+{
+    const ServiceState state = m_serviceQuery ? m_serviceQuery() : queryPlatformService();
+    if (daemonActionFor(state) == DaemonAction::StartNothing)
+        return Outcome::ServiceUp;
+
+    const QString executable = daemonDirectory() + QLatin1Char('/') + daemonExecutableName();
+    if (!QFileInfo(executable).isFile())
+        return Outcome::NoExecutable;
+
+    return startDetached(executable) ? Outcome::Started : Outcome::StartFailed;
+}
+
+void DaemonLauncher::scheduleRelaunch()
+{
+    Relauncher::schedule(Relauncher::Plan::forThisProcess());
+}
+
+QString DaemonLauncher::daemonExecutableName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("kestrix-daemon.exe");
+#else
+    return QStringLiteral("kestrix-daemon");
+#endif
+}
+
+void DaemonLauncher::setDaemonDirectory(const QString &directory)
+{
+    m_daemonDirectory = directory;
+}
+
+void DaemonLauncher::setServiceQuery(ServiceQuery query)
+{
+    m_serviceQuery = std::move(query);
+}
+
+QString DaemonLauncher::daemonDirectory() const
+{
+    return m_daemonDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : m_daemonDirectory;
+}

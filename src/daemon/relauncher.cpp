@@ -1,0 +1,218 @@
+#include "daemon/relauncher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#ifdef Q_OS_WIN
+#include "daemon/win32process.h"
+#else
+#include <QProcess>
+#endif
+
+namespace Relauncher {
+namespace {
+
+// Lines 1 to 29 and 31 to 32 of the Windows script; line 30 starts the interface.
+constexpr char kWindowsHead[] =
+    "@echo off\r\n"
+    "rem Kestrix post-update relauncher (auto-generated, safe to delete)\r\n"
+    "set LOG=%TEMP%\\kestrix-relaunch.log\r\n"
+    "echo [%date% %time%] watchdog started> \"%LOG%\"\r\n"
+    "rem Phase 1: wait for the installer to stop the service (max ~60 s).\r\n"
+    "rem Poll every ~1 s: a silent install can stop+restart the service\r\n"
+    "rem in a few seconds, and a coarser poll misses the stop entirely,\r\n"
+    "rem stalling the relaunch until this phase times out.\r\n"
+    "set /a tries=0\r\n"
+    ":waitstop\r\n"
+    "sc query kestrix | find \"RUNNING\" >nul || goto waitstart\r\n"
+    "set /a tries+=1\r\n"
+    "if %tries% geq 60 goto up\r\n"
+    "ping -n 2 127.0.0.1 >nul\r\n"
+    "goto waitstop\r\n"
+    "rem Phase 2: wait for the installer to start it again (max ~3 min).\r\n"
+    ":waitstart\r\n"
+    "echo [%date% %time%] service stopped, waiting for restart>> \"%LOG%\"\r\n"
+    "set /a tries=0\r\n"
+    ":waitloop\r\n"
+    "sc query kestrix | find \"RUNNING\" >nul && goto up\r\n"
+    "set /a tries+=1\r\n"
+    "if %tries% geq 90 goto up\r\n"
+    "ping -n 3 127.0.0.1 >nul\r\n"
+    "goto waitloop\r\n"
+    ":up\r\n"
+    "rem Small grace period so the installer's [Run] page/file locks settle.\r\n"
+    "ping -n 3 127.0.0.1 >nul\r\n"
+    "echo [%date% %time%] launching UI>> \"%LOG%\"\r\n";
+
+constexpr char kWindowsTail[] = "echo [%date% %time%] start exit code %errorlevel%>> \"%LOG%\"\r\n"
+                                "del \"%~f0\"\r\n";
+
+// The same steps for a POSIX shell. The @...@ fields are filled in once, the
+// paths as single-quoted shell words.
+constexpr char kPosixTemplate[] = R"sh(#!/bin/sh
+# Kestrix post-update relauncher (auto-generated, safe to delete)
+exe=@EXE@
+log=@LOG@
+self=@SELF@
+
+# A fresh log of our own: never write through a link or into a file another
+# user left under its name in a shared temporary directory.
+rm -f -- "$log" 2>/dev/null
+if (set -C; : >"$log") 2>/dev/null; then logok=1; else logok=; fi
+note() {
+    [ -n "$logok" ] && printf '[%s] %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$1" >>"$log" 2>/dev/null
+}
+# systemd's view of the service; nothing at all when there is no systemd.
+state() {
+    systemctl is-active kestrix.service 2>/dev/null
+}
+
+note 'watchdog started'
+# Phase 1: wait for the installer to stop the service.
+tries=0
+stopped=1
+while :; do
+    case "$(state)" in
+    active|reloading) ;;
+    *) break ;;
+    esac
+    tries=$((tries + 1))
+    if [ "$tries" -ge @STOP_TRIES@ ]; then stopped=; break; fi
+    sleep @STOP_POLL@
+done
+if [ -n "$stopped" ]; then
+    note 'service stopped, waiting for restart'
+    # Phase 2: wait for the installer to start it again; without systemd
+    # there is nothing to wait for.
+    tries=0
+    while :; do
+        case "$(state)" in
+        active|reloading|'') break ;;
+        esac
+        tries=$((tries + 1))
+        [ "$tries" -ge @START_TRIES@ ] && break
+        sleep @START_POLL@
+    done
+fi
+# Small grace period so the installer's file locks settle.
+sleep @GRACE@
+note 'launching UI'
+if [ -x "$exe" ]; then
+    "$exe" --after-update </dev/null >/dev/null 2>&1 &
+    code=0
+else
+    code=127
+fi
+note "start exit code $code"
+rm -f -- "$self"
+)sh";
+
+QString scriptPath(const Plan &plan, const char *name)
+{
+    return plan.tempDir + QLatin1Char('/') + QLatin1String(name);
+}
+
+// Replaces the file at path with content. False when it could not be written
+// completely.
+bool replaceFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+#ifdef Q_OS_WIN
+    // Binary on purpose: the lines carry their own CR LF.
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate;
+#else
+    // The temporary directory may be shared with other users: never write
+    // through a link or into a file someone else left under this name.
+    QFile::remove(path);
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::NewOnly;
+#endif
+    if (!file.open(mode))
+        return false;
+    const bool complete = file.write(content) == content.size();
+    file.close();
+    return complete && file.error() == QFileDevice::NoError;
+}
+
+// One shell word, whatever the text holds.
+QByteArray shellQuoted(const QString &text)
+{
+    QByteArray bytes = QFile::encodeName(text);
+    bytes.replace('\'', QByteArrayLiteral("'\\''"));
+    return '\'' + bytes + '\'';
+}
+
+QByteArray seconds(int ms)
+{
+    return QByteArray::number(qMax(0, ms) / 1000.0, 'g', 6);
+}
+
+} // namespace
+
+Plan Plan::forThisProcess()
+{
+    Plan plan;
+    plan.executable = QCoreApplication::applicationFilePath();
+    plan.tempDir = QDir::tempPath();
+    return plan;
+}
+
+QByteArray windowsScript(const QString &nativeExecutable)
+{
+    // The command interpreter expands %...% even inside quotes; %% is a plain %.
+    QString path = nativeExecutable;
+    path.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    return QByteArray(kWindowsHead) + "start \"\" \"" + path.toUtf8() + "\" --after-update\r\n" +
+           QByteArray(kWindowsTail);
+}
+
+QByteArray posixScript(const Plan &plan)
+{
+    QByteArray script = kPosixTemplate;
+    script.replace("@EXE@", shellQuoted(plan.executable));
+    script.replace("@LOG@", shellQuoted(scriptPath(plan, kLogName)));
+    script.replace("@SELF@", shellQuoted(scriptPath(plan, kPosixScriptName)));
+    script.replace("@STOP_TRIES@", QByteArray::number(plan.stopTries));
+    script.replace("@STOP_POLL@", seconds(plan.stopPollMs));
+    script.replace("@START_TRIES@", QByteArray::number(plan.startTries));
+    script.replace("@START_POLL@", seconds(plan.startPollMs));
+    script.replace("@GRACE@", seconds(plan.graceMs));
+    return script;
+}
+
+bool writeWindowsScript(const Plan &plan)
+{
+    return replaceFile(scriptPath(plan, kWindowsScriptName),
+                       windowsScript(QDir::toNativeSeparators(plan.executable)));
+}
+
+bool schedule(const Plan &plan)
+{
+#ifdef Q_OS_WIN
+    if (!writeWindowsScript(plan))
+        return false;
+    const QString commandLine = QStringLiteral("cmd.exe /c \"") +
+                                QDir::toNativeSeparators(scriptPath(plan, kWindowsScriptName)) +
+                                QLatin1Char('"');
+    return Win32::startWithoutWindow(commandLine.toStdWString(), Win32::Console::Hidden);
+#else
+    // Produced here too, for anyone who carries it to Windows; this platform
+    // runs the shell script instead.
+    writeWindowsScript(plan);
+
+    const QString script = scriptPath(plan, kPosixScriptName);
+    if (!replaceFile(script, posixScript(plan)))
+        return false;
+    // Detached into a session of its own, so the interface's exit does not take it along.
+    QProcess shell;
+    shell.setProgram(QStringLiteral("/bin/sh"));
+    shell.setArguments({script});
+    shell.setWorkingDirectory(QDir::currentPath());
+    shell.setStandardInputFile(QProcess::nullDevice());
+    shell.setStandardOutputFile(QProcess::nullDevice());
+    shell.setStandardErrorFile(QProcess::nullDevice());
+    return shell.startDetached();
+#endif
+}
+
+} // namespace Relauncher

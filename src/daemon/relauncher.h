@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The post-update relauncher: a script, left behind when the interface quits
+// for an update, that waits for the installer to stop and restart the daemon
+// service, starts the interface again with "--after-update", logs what it did
+// to kestrix-relaunch.log and deletes itself.
+namespace Relauncher {
+
+struct Plan
+{
+    QString executable; // the interface to start again
+    QString tempDir;    // where the scripts and the log go
+
+    // Waits of the POSIX script; the defaults match the Windows script.
+    int stopTries = 60;
+    int stopPollMs = 1000;
+    int startTries = 90;
+    int startPollMs = 2000;
+    int graceMs = 2000;
+
+    // The running interface and the system's temporary directory.
+    static Plan forThisProcess();
+};
+
+inline constexpr char kWindowsScriptName[] = "kestrix-relaunch.cmd";
+inline constexpr char kPosixScriptName[] = "kestrix-relaunch.sh";
+inline constexpr char kLogName[] = "kestrix-relaunch.log";
+
+// The Windows command script, CR LF line ends; nativeExecutable is the
+// interface's path with native separators.
+QByteArray windowsScript(const QString &nativeExecutable);
+
+// The POSIX shell script doing the same with systemd's view of kestrix.service.
+QByteArray posixScript(const Plan &plan);
+
+// Writes the Windows script into plan.tempDir, replacing any earlier one.
+bool writeWindowsScript(const Plan &plan);
+
+// Writes the script(s) and starts the one this platform runs, without waiting
+// for it. False when nothing was started.
+bool schedule(const Plan &plan);
+
+} // namespace Relauncher

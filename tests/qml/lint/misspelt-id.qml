@@ -1,0 +1,10 @@
+import QtQuick
+
+Item {
+    id: root
+    Text {
+        id: label
+        text: "x"
+    }
+    width: lable.implicitWidth
+}

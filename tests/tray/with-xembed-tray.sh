@@ -20,14 +20,14 @@ trap cleanup EXIT INT TERM
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
 i=0
-while [ ! -s "$work/display" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+while [ ! -s "$work/display" ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i + 1)); done
 [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
 DISPLAY=":$(head -n1 "$work/display")"
 export DISPLAY
 
 trayer --edge top --align right --widthtype pixel --width 200 --height 32 >/dev/null 2>&1 &
 tray=$!
-timeout 20 xdotool search --sync --classname trayer >/dev/null 2>&1 \
+timeout 30 xdotool search --sync --classname trayer >/dev/null 2>&1 \
     || { echo "trayer did not start" >&2; exit 1; }
 
 QT_QPA_PLATFORM=xcb KESTRIX_EXPECT_TRAY=1 "$@"

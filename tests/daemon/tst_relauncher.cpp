@@ -1,0 +1,381 @@
+#include "daemon/relauncher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+// The relauncher left behind by an update: the Windows script byte for byte,
+// and the POSIX script run for real against a stand-in systemctl and a
+// stand-in interface.
+class TestRelauncher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void windowsScript_data();
+    void windowsScript();
+    void secondWriteReplacesFirst();
+    void unwritableTempDirStartsNothing();
+#ifndef Q_OS_WIN
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void posixRun_data();
+    void posixRun();
+    void posixRunWaitsForStopAndRestart();
+
+private:
+    Relauncher::Plan quickPlan() const;
+    void setServiceState(const QByteArray &state);
+    int polls() const;
+    QStringList logEntries() const;
+    QStringList standInReport() const;
+
+    QTemporaryDir m_root;
+    QString m_fakeBin;
+    QByteArray m_oldPath;
+    QString m_tempDir;
+    QString m_appDir;
+#endif
+};
+
+namespace {
+
+// The 32 lines of the Windows script; <exe> stands for the interface's path.
+const QStringList kWindowsLines{
+    R"(@echo off)",
+    R"(rem Kestrix post-update relauncher (auto-generated, safe to delete))",
+    R"(set LOG=%TEMP%\kestrix-relaunch.log)",
+    R"(echo [%date% %time%] watchdog started> "%LOG%")",
+    R"(rem Phase 1: wait for the installer to stop the service (max ~60 s).)",
+    R"(rem Poll every ~1 s: a silent install can stop+restart the service)",
+    R"(rem in a few seconds, and a coarser poll misses the stop entirely,)",
+    R"(rem stalling the relaunch until this phase times out.)",
+    R"(set /a tries=0)",
+    R"(:waitstop)",
+    R"(sc query kestrix | find "RUNNING" >nul || goto waitstart)",
+    R"(set /a tries+=1)",
+    R"(if %tries% geq 60 goto up)",
+    R"(ping -n 2 127.0.0.1 >nul)",
+    R"(goto waitstop)",
+    R"(rem Phase 2: wait for the installer to start it again (max ~3 min).)",
+    R"(:waitstart)",
+    R"(echo [%date% %time%] service stopped, waiting for restart>> "%LOG%")",
+    R"(set /a tries=0)",
+    R"(:waitloop)",
+    R"(sc query kestrix | find "RUNNING" >nul && goto up)",
+    R"(set /a tries+=1)",
+    R"(if %tries% geq 90 goto up)",
+    R"(ping -n 3 127.0.0.1 >nul)",
+    R"(goto waitloop)",
+    R"(:up)",
+    R"(rem Small grace period so the installer's [Run] page/file locks settle.)",
+    R"(ping -n 3 127.0.0.1 >nul)",
+    R"(echo [%date% %time%] launching UI>> "%LOG%")",
+    R"(start "" "<exe>" --after-update)",
+    R"(echo [%date% %time%] start exit code %errorlevel%>> "%LOG%")",
+    R"(del "%~f0")",
+};
+
+QByteArray expectedWindowsScript(const QString &line30Path)
+{
+    QByteArray bytes;
+    for (QString line : kWindowsLines)
+        bytes += line.replace(QStringLiteral("<exe>"), line30Path).toUtf8() + "\r\n";
+    return bytes;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeExecutable(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return false;
+    file.close();
+    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
+
+void TestRelauncher::windowsScript_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("line30Path");
+
+    QTest::newRow("installation path with spaces") << R"(C:\Program Files\Kestrix\kestrix.exe)"
+                                                   << R"(C:\Program Files\Kestrix\kestrix.exe)";
+    QTest::newRow("unicode user folder")
+        << QString::fromUtf8(R"(C:\Users\Пётр\AppData\Local\Kestrix\kestrix.exe)")
+        << QString::fromUtf8(R"(C:\Users\Пётр\AppData\Local\Kestrix\kestrix.exe)");
+    // The command interpreter would expand %...% inside the quotes.
+    QTest::newRow("percent signs are doubled") << R"(C:\Users\a%PATH%b\kestrix.exe)"
+                                               << R"(C:\Users\a%%PATH%%b\kestrix.exe)";
+}
+
+void TestRelauncher::windowsScript()
+{
+    QFETCH(QString, executable);
+    QFETCH(QString, line30Path);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    Relauncher::Plan plan;
+    plan.executable = executable;
+    plan.tempDir = temp.path();
+    QVERIFY(Relauncher::writeWindowsScript(plan));
+
+    const QByteArray written = readAll(temp.path() + "/kestrix-relaunch.cmd");
+    QCOMPARE(written, expectedWindowsScript(line30Path));
+    QCOMPARE(written.count("\r\n"), 32);
+    QCOMPARE(written.count('\n'), 32);
+}
+
+void TestRelauncher::secondWriteReplacesFirst()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    Relauncher::Plan plan;
+    plan.tempDir = temp.path();
+    plan.executable = R"(C:\A very long installation folder name\Kestrix\kestrix.exe)";
+    QVERIFY(Relauncher::writeWindowsScript(plan));
+    plan.executable = R"(D:\K\kestrix.exe)";
+    QVERIFY(Relauncher::writeWindowsScript(plan));
+
+    QCOMPARE(readAll(temp.path() + "/kestrix-relaunch.cmd"),
+             expectedWindowsScript(R"(D:\K\kestrix.exe)"));
+}
+
+void TestRelauncher::unwritableTempDirStartsNothing()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    Relauncher::Plan plan;
+    plan.executable = temp.path() + "/kestrix";
+    plan.tempDir = temp.path() + "/missing";
+    QVERIFY(!Relauncher::writeWindowsScript(plan));
+    QVERIFY(!Relauncher::schedule(plan));
+    QVERIFY(!QFileInfo::exists(plan.tempDir));
+}
+
+#ifndef Q_OS_WIN
+
+namespace {
+
+// Answers `systemctl is-active kestrix.service` from the file "state" beside
+// it (no file: no systemd) and notes every call in "polls".
+constexpr char kFakeSystemctl[] = R"sh(#!/bin/sh
+here=$(dirname -- "$0")
+printf '%s\n' "$*" >>"$here/polls"
+[ "$*" = "is-active kestrix.service" ] || exit 2
+[ -f "$here/state" ] || exit 1
+state=$(cat "$here/state")
+printf '%s\n' "$state"
+[ "$state" = active ]
+)sh";
+
+// Stands in for the interface: reports its arguments and its session.
+constexpr char kStandInInterface[] = R"sh(#!/bin/sh
+here=$(dirname -- "$0")
+{
+    printf '%s\n' "$#"
+    for a in "$@"; do printf '%s\n' "$a"; done
+    set -- $(cat /proc/$$/stat)
+    printf '%s\n' "$6"
+} >"$here/report.tmp"
+mv -- "$here/report.tmp" "$here/report"
+)sh";
+
+} // namespace
+
+void TestRelauncher::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    m_fakeBin = m_root.path() + "/bin";
+    QVERIFY(QDir().mkpath(m_fakeBin));
+    QVERIFY(writeExecutable(m_fakeBin + "/systemctl", kFakeSystemctl));
+    // The script finds the stand-in systemctl first; it inherits our PATH.
+    m_oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_fakeBin) + ':' + m_oldPath);
+}
+
+void TestRelauncher::cleanupTestCase()
+{
+    qputenv("PATH", m_oldPath);
+}
+
+void TestRelauncher::init()
+{
+    QFile::remove(m_fakeBin + "/state");
+    QFile::remove(m_fakeBin + "/polls");
+    // Fresh folders per test, with names a shell line would break on.
+    const QString name = QString::fromLatin1(QTest::currentTestFunction()) + "-" +
+                         QString::fromLatin1(QTest::currentDataTag());
+    m_tempDir = m_root.path() + "/tmp '" + name + "' $HOME";
+    m_appDir = m_root.path() + "/Kestrix \"app\" ;& " + name;
+    QVERIFY(QDir().mkpath(m_tempDir));
+    QVERIFY(QDir().mkpath(m_appDir));
+}
+
+Relauncher::Plan TestRelauncher::quickPlan() const
+{
+    Relauncher::Plan plan;
+    plan.executable = m_appDir + "/kestrix";
+    plan.tempDir = m_tempDir;
+    plan.stopTries = 3;
+    plan.stopPollMs = 20;
+    plan.startTries = 3;
+    plan.startPollMs = 20;
+    plan.graceMs = 0;
+    return plan;
+}
+
+void TestRelauncher::setServiceState(const QByteArray &state)
+{
+    QSaveFile file(m_fakeBin + "/state");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(state);
+    QVERIFY(file.commit());
+}
+
+int TestRelauncher::polls() const
+{
+    return int(readAll(m_fakeBin + "/polls").count('\n'));
+}
+
+// The log's entries without their time stamps; each must carry one.
+QStringList TestRelauncher::logEntries() const
+{
+    static const QRegularExpression entry(
+        QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (.+)$)"));
+    QStringList texts;
+    const QString log = QString::fromUtf8(readAll(m_tempDir + "/kestrix-relaunch.log"));
+    for (const QString &line : log.split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = entry.match(line);
+        texts << (match.hasMatch() ? match.captured(1) : QStringLiteral("malformed: ") + line);
+    }
+    return texts;
+}
+
+QStringList TestRelauncher::standInReport() const
+{
+    return QString::fromUtf8(readAll(m_appDir + "/report")).split('\n', Qt::SkipEmptyParts);
+}
+
+void TestRelauncher::posixRun_data()
+{
+    QTest::addColumn<QByteArray>("state"); // empty: no systemd at all
+    QTest::addColumn<bool>("interfacePresent");
+    QTest::addColumn<QStringList>("entries");
+
+    const QString started = QStringLiteral("watchdog started");
+    const QString stopped = QStringLiteral("service stopped, waiting for restart");
+    const QString launching = QStringLiteral("launching UI");
+    const QString exitZero = QStringLiteral("start exit code 0");
+
+    QTest::newRow("no systemd: both phases end at once")
+        << QByteArray() << true << QStringList{started, stopped, launching, exitZero};
+    QTest::newRow("service never stops: launched after phase 1")
+        << QByteArray("active") << true << QStringList{started, launching, exitZero};
+    QTest::newRow("service never restarts: launched after phase 2")
+        << QByteArray("inactive") << true << QStringList{started, stopped, launching, exitZero};
+    QTest::newRow("interface gone: its start fails")
+        << QByteArray() << false
+        << QStringList{started, stopped, launching, QStringLiteral("start exit code 127")};
+}
+
+void TestRelauncher::posixRun()
+{
+    QFETCH(QByteArray, state);
+    QFETCH(bool, interfacePresent);
+    QFETCH(QStringList, entries);
+
+    if (!state.isEmpty())
+        setServiceState(state);
+    const Relauncher::Plan plan = quickPlan();
+    if (interfacePresent)
+        QVERIFY(writeExecutable(plan.executable, kStandInInterface));
+
+    QVERIFY(Relauncher::schedule(plan));
+
+    // The script's last act is deleting itself.
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"), 30000);
+    QCOMPARE(logEntries(), entries);
+    if (!state.isEmpty())
+        QVERIFY(polls() > 0);
+
+    if (interfacePresent) {
+        QTRY_VERIFY(QFileInfo::exists(m_appDir + "/report"));
+        const QStringList report = standInReport();
+        QCOMPARE(report.size(), 3);
+        QCOMPARE(report.mid(0, 2), (QStringList{"1", "--after-update"}));
+        // A session of its own: the interface's exit does not take it along.
+        QVERIFY(report.at(2) != QString::number(getsid(0)));
+    }
+
+    // The Windows script is produced here too, naming this interface.
+    const QList<QByteArray> cmdLines = readAll(m_tempDir + "/kestrix-relaunch.cmd").split('\n');
+    QCOMPARE(cmdLines.size(), 33);
+    QCOMPARE(cmdLines.at(29),
+             "start \"\" \"" + QFile::encodeName(plan.executable) + "\" --after-update\r");
+}
+
+void TestRelauncher::posixRunWaitsForStopAndRestart()
+{
+    Relauncher::Plan plan = quickPlan();
+    plan.stopTries = 2000; // long enough never to run out here
+    plan.startTries = 2000;
+    QVERIFY(writeExecutable(plan.executable, kStandInInterface));
+    setServiceState("active");
+
+    QVERIFY(Relauncher::schedule(plan));
+
+    const auto waitForPolls = [this](int more) {
+        const int target = polls() + more;
+        QTRY_VERIFY_WITH_TIMEOUT(polls() >= target, 20000);
+    };
+#define WAIT_FOR_POLLS(n)                                                                          \
+    do {                                                                                           \
+        waitForPolls(n);                                                                           \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+    // Running: phase 1 keeps waiting.
+    WAIT_FOR_POLLS(3);
+    QCOMPARE(logEntries(), QStringList{"watchdog started"});
+    QVERIFY(!QFileInfo::exists(m_appDir + "/report"));
+
+    // Stopped, then starting: phase 2 keeps waiting.
+    setServiceState("inactive");
+    QTRY_COMPARE(logEntries(),
+                 (QStringList{"watchdog started", "service stopped, waiting for restart"}));
+    WAIT_FOR_POLLS(3);
+    setServiceState("activating");
+    WAIT_FOR_POLLS(3);
+    QVERIFY(!QFileInfo::exists(m_appDir + "/report"));
+
+    // Running again: the interface comes back.
+    setServiceState("active");
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), 20000);
+    QTRY_VERIFY(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"));
+    QCOMPARE(logEntries(), (QStringList{"watchdog started", "service stopped, waiting for restart",
+                                        "launching UI", "start exit code 0"}));
+    QCOMPARE(standInReport().mid(0, 2), (QStringList{"1", "--after-update"}));
+}
+
+#endif
+
+QTEST_GUILESS_MAIN(TestRelauncher)
+#include "tst_relauncher.moc"

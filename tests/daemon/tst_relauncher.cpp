@@ -35,6 +35,7 @@ private:
     Relauncher::Plan quickPlan() const;
     void setServiceState(const QByteArray &state);
     int polls() const;
+    bool waitForPolls(int more) const;
     QStringList logEntries() const;
     QStringList standInReport() const;
 
@@ -254,6 +255,13 @@ int TestRelauncher::polls() const
     return int(readAll(m_fakeBin + "/polls").count('\n'));
 }
 
+// True once the script has asked systemctl `more` more times.
+bool TestRelauncher::waitForPolls(int more) const
+{
+    const int target = polls() + more;
+    return QTest::qWaitFor([&] { return polls() >= target; }, 20000);
+}
+
 // The log's entries without their time stamps; each must carry one.
 QStringList TestRelauncher::logEntries() const
 {
@@ -341,19 +349,8 @@ void TestRelauncher::posixRunWaitsForStopAndRestart()
 
     QVERIFY(Relauncher::schedule(plan));
 
-    const auto waitForPolls = [this](int more) {
-        const int target = polls() + more;
-        QTRY_VERIFY_WITH_TIMEOUT(polls() >= target, 20000);
-    };
-#define WAIT_FOR_POLLS(n)                                                                          \
-    do {                                                                                           \
-        waitForPolls(n);                                                                           \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
     // Running: phase 1 keeps waiting.
-    WAIT_FOR_POLLS(3);
+    QVERIFY(waitForPolls(3));
     QCOMPARE(logEntries(), QStringList{"watchdog started"});
     QVERIFY(!QFileInfo::exists(m_appDir + "/report"));
 
@@ -361,9 +358,9 @@ void TestRelauncher::posixRunWaitsForStopAndRestart()
     setServiceState("inactive");
     QTRY_COMPARE(logEntries(),
                  (QStringList{"watchdog started", "service stopped, waiting for restart"}));
-    WAIT_FOR_POLLS(3);
+    QVERIFY(waitForPolls(3));
     setServiceState("activating");
-    WAIT_FOR_POLLS(3);
+    QVERIFY(waitForPolls(3));
     QVERIFY(!QFileInfo::exists(m_appDir + "/report"));
 
     // Running again: the interface comes back.

@@ -13,6 +13,8 @@ Window {
     readonly property bool busy: pipeClient.vpnState === "connecting"
                                  || pipeClient.vpnState === "reconnecting"
     property double nowMs: Date.now()
+    // When the popup last hid itself because the focus went elsewhere.
+    property double focusLostAt: 0
 
     // Where the popup goes for an anchor (ax, ay) on a desktop whose
     // available area starts at (left, top) and is availW × availH: centred
@@ -46,6 +48,11 @@ Window {
     }
 
     function openAt(ax, ay) {
+        // A click on the tray icon takes the focus from the popup before the
+        // icon reports it: that click was meant to close the popup, which it
+        // just did, so it must not open it again at once.
+        if (Date.now() - focusLostAt < 300)
+            return;
         var origin = desktopOrigin();
         var p = placement(ax, ay, origin.x, origin.y,
                           Screen.desktopAvailableWidth, Screen.desktopAvailableHeight);
@@ -66,8 +73,15 @@ Window {
     visible: false
 
     onActiveChanged: {
-        if (!active)
+        if (!active && visible) {
+            focusLostAt = Date.now();
             hide();
+        }
+    }
+
+    Shortcut {
+        sequence: "Esc"
+        onActivated: pop.hide()
     }
 
     Timer {

@@ -64,6 +64,8 @@ private slots:
     void openButtonHidesAndAsksForWindow();
     void quitButtonAsksToQuit();
     void hidesWhenAnotherWindowIsActivated();
+    void escapeHides();
+    void hiddenByShellReopensAtOnce();
     void placement_data();
     void placement();
     void openAtUsesAvailableDesktop();
@@ -332,6 +334,35 @@ void TrayPopupTest::hidesWhenAnotherWindowIsActivated()
     other.show();
     other.requestActivate();
     QTRY_VERIFY(!m_popup->isVisible());
+
+    // The tray click that took the focus away arrives right after: it closed
+    // the popup and must not open it again.
+    QMetaObject::invokeMethod(m_popup, "openAt", Q_ARG(QVariant, 400), Q_ARG(QVariant, 500));
+    QVERIFY(!m_popup->isVisible());
+
+    // A later click opens it as usual.
+    m_popup->setProperty("focusLostAt", 0.0);
+    open();
+    QVERIFY(m_popup->isVisible());
+}
+
+void TrayPopupTest::escapeHides()
+{
+    open();
+    QTRY_VERIFY(m_popup->isActive());
+    QTest::keyClick(m_popup, Qt::Key_Escape);
+    QTRY_VERIFY(!m_popup->isVisible());
+}
+
+// Hiding it from outside (the shell, the open button) is no loss of focus:
+// the next request opens it at once.
+void TrayPopupTest::hiddenByShellReopensAtOnce()
+{
+    open();
+    QTRY_VERIFY(m_popup->isActive());
+    m_popup->hide();
+    open();
+    QVERIFY(m_popup->isVisible());
 }
 
 void TrayPopupTest::placement_data()

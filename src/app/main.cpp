@@ -1,5 +1,6 @@
 #include "app/singleinstance.h"
 #include "app/wiring.h"
+#include "daemon/daemonlauncher.h"
 #include "ipc/pipeclient.h"
 #include "settings/appsettings.h"
 #include "tray/traymanager.h"
@@ -60,6 +61,10 @@ int main(int argc, char *argv[])
 
     const bool minimized = QApplication::arguments().contains(QStringLiteral("--minimized"));
 
+    // Before anything talks to the daemon: start it if its service is not up.
+    DaemonLauncher launcher;
+    launcher.ensureDaemonRunning();
+
     PipeClient pipeClient;
     TrayManager trayManager; // the tray icon is on screen from here on
     AppSettings appSettings;
@@ -67,6 +72,11 @@ int main(int argc, char *argv[])
     // Undone before the objects it joins are destroyed.
     Wiring wiring(app, pipeClient, trayManager, appSettings);
     wiring.connectCore();
+    // The daemon is applying an update: leave the relauncher behind and go.
+    QObject::connect(&pipeClient, &PipeClient::restartConfirmed, &app, [&app] {
+        DaemonLauncher::scheduleRelaunch();
+        app.quit();
+    });
 
     // The engine is the last local, so it is destroyed first and no QML object
     // outlives the objects it binds to.

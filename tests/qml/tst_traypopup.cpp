@@ -60,6 +60,7 @@ private slots:
     void states_data();
     void states();
     void sessionLineIsCurrentWhenOpened();
+    void sessionClockRunsOnlyWhenShownAndConnected();
     void versionLabel();
     void openButtonHidesAndAsksForWindow();
     void quitButtonAsksToQuit();
@@ -282,6 +283,32 @@ void TrayPopupTest::sessionLineIsCurrentWhenOpened()
     const QString text = item("sessionLine")->property("text").toString();
     QVERIFY2(QRegularExpression(QStringLiteral("^1:01:0[5-9]$")).match(text).hasMatch(),
              qPrintable(text));
+}
+
+// The clock wakes the application only while someone can see it.
+void TrayPopupTest::sessionClockRunsOnlyWhenShownAndConnected()
+{
+    QObject *clock = nullptr;
+    const QList<QObject *> children = m_popup->findChildren<QObject *>();
+    for (QObject *child : children)
+        if (QByteArray(child->metaObject()->className()) == "QQmlTimer")
+            clock = child;
+    QVERIFY(clock);
+    auto running = [clock] { return clock->property("running").toBool(); };
+
+    QVERIFY(deliver(R"({"type":"status","authenticated":true,"status":"connected"})"));
+    QVERIFY(!running());
+    open();
+    QVERIFY(running());
+    const double before = m_popup->property("nowMs").toDouble();
+    QTRY_VERIFY_WITH_TIMEOUT(m_popup->property("nowMs").toDouble() >= before + 900, 5000);
+
+    QVERIFY(deliver(R"({"type":"status","authenticated":true,"status":"reconnecting"})"));
+    QVERIFY(!running());
+    QVERIFY(deliver(R"({"type":"status","authenticated":true,"status":"connected"})"));
+    QVERIFY(running());
+    m_popup->hide();
+    QTRY_VERIFY(!running());
 }
 
 void TrayPopupTest::versionLabel()

@@ -13,8 +13,6 @@ Window {
     readonly property bool busy: pipeClient.vpnState === "connecting"
                                  || pipeClient.vpnState === "reconnecting"
     property double nowMs: Date.now()
-    // When the popup last hid itself because the focus went elsewhere.
-    property double focusLostAt: 0
 
     // Where the popup goes for an anchor (ax, ay) on a desktop whose
     // available area starts at (left, top) and is availW × availH: centred
@@ -51,7 +49,7 @@ Window {
         // A click on the tray icon takes the focus from the popup before the
         // icon reports it: that click was meant to close the popup, which it
         // just did, so it must not open it again at once.
-        if (Date.now() - focusLostAt < 300)
+        if (focusLossGuard.running)
             return;
         var origin = desktopOrigin();
         var p = placement(ax, ay, origin.x, origin.y,
@@ -74,9 +72,16 @@ Window {
 
     onActiveChanged: {
         if (!active && visible) {
-            focusLostAt = Date.now();
+            focusLossGuard.restart();
             hide();
         }
+    }
+
+    // Runs for a moment after the popup hid itself on losing the focus.
+    Timer {
+        id: focusLossGuard
+        objectName: "focusLossGuard"
+        interval: 300
     }
 
     Shortcut {

@@ -30,6 +30,7 @@ private slots:
     void posixRun_data();
     void posixRun();
     void posixRunWaitsForStopAndRestart();
+    void plantedLinksAreReplacedNotFollowed();
 
 private:
     Relauncher::Plan quickPlan() const;
@@ -370,6 +371,33 @@ void TestRelauncher::posixRunWaitsForStopAndRestart()
     QCOMPARE(logEntries(), (QStringList{"watchdog started", "service stopped, waiting for restart",
                                         "launching UI", "start exit code 0"}));
     QCOMPARE(standInReport().mid(0, 2), (QStringList{"1", "--after-update"}));
+}
+
+// In a shared temporary directory another user may leave links under the
+// scripts' and the log's names; writing through them would clobber the files
+// they point at.
+void TestRelauncher::plantedLinksAreReplacedNotFollowed()
+{
+    const QByteArray victimText = "precious\n";
+    const QString victim = m_root.path() + "/victim";
+    {
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(victimText);
+    }
+    for (const char *name : {"kestrix-relaunch.cmd", "kestrix-relaunch.sh", "kestrix-relaunch.log"})
+        QVERIFY(QFile::link(victim, m_tempDir + '/' + name));
+    const Relauncher::Plan plan = quickPlan();
+    QVERIFY(writeExecutable(plan.executable, kStandInInterface));
+
+    QVERIFY(Relauncher::schedule(plan));
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), 30000);
+    QTRY_VERIFY(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"));
+    QCOMPARE(readAll(victim), victimText);
+    QVERIFY(!QFileInfo(m_tempDir + "/kestrix-relaunch.cmd").isSymLink());
+    QVERIFY(!QFileInfo(m_tempDir + "/kestrix-relaunch.log").isSymLink());
+    QCOMPARE(logEntries().size(), 4);
 }
 
 #endif

@@ -17,7 +17,8 @@ trap cleanup EXIT INT TERM
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
 i=0
-while [ ! -s "$work/display" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+# A loaded machine may take a while to start it.
+while [ ! -s "$work/display" ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i + 1)); done
 [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
 DISPLAY=":$(head -n1 "$work/display")"
 export DISPLAY

@@ -291,8 +291,8 @@ void TrayPopupTest::sessionClockRunsOnlyWhenShownAndConnected()
     QObject *clock = nullptr;
     const QList<QObject *> children = m_popup->findChildren<QObject *>();
     for (QObject *child : children)
-        if (QByteArray(child->metaObject()->className()) == "QQmlTimer"
-            && child->property("repeat").toBool())
+        if (QByteArray(child->metaObject()->className()) == "QQmlTimer" &&
+            child->property("repeat").toBool())
             clock = child;
     QVERIFY(clock);
     auto running = [clock] { return clock->property("running").toBool(); };

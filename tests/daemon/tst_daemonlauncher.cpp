@@ -54,6 +54,9 @@ void TestDaemonLauncher::decision()
 
 namespace {
 
+// Generous: the machine may be busy; success never waits this long.
+constexpr int kWaitMs = 20000;
+
 // Stands in for the daemon: reports its arguments, working directory and one
 // environment variable, then stays until the test releases it.
 constexpr char kStandInDaemon[] = R"sh(#!/bin/sh
@@ -183,9 +186,9 @@ void TestDaemonLauncher::outcome()
     QCOMPARE(queries, 1);
 
     if (outcome == DaemonLauncher::Outcome::Started) {
-        QTRY_VERIFY(QFile::exists(dir + "/report"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/report"), kWaitMs);
         QVERIFY(QFile(dir + "/release").open(QIODevice::WriteOnly));
-        QTRY_VERIFY(QFile::exists(dir + "/finished"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/finished"), kWaitMs);
     } else {
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     }
@@ -213,7 +216,7 @@ void TestDaemonLauncher::startsWithForegroundOnlyAndDoesNotWait()
     QCOMPARE(launcher.launchIfNeeded(), DaemonLauncher::Outcome::Started);
 
     // Back here while the daemon still runs: nothing waited for it.
-    QTRY_VERIFY(QFile::exists(dir + "/report"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/report"), kWaitMs);
     QVERIFY(!QFile::exists(dir + "/finished"));
 
     QFile report(dir + "/report");
@@ -224,7 +227,7 @@ void TestDaemonLauncher::startsWithForegroundOnlyAndDoesNotWait()
     QCOMPARE(lines, expected);
 
     QVERIFY(QFile(dir + "/release").open(QIODevice::WriteOnly));
-    QTRY_VERIFY(QFile::exists(dir + "/finished"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/finished"), kWaitMs);
 }
 
 #endif

@@ -50,6 +50,9 @@ private:
 
 namespace {
 
+// Generous: the machine may be busy; success never waits this long.
+constexpr int kWaitMs = 20000;
+
 // The 32 lines of the Windows script; <exe> stands for the interface's path.
 const QStringList kWindowsLines{
     R"(@echo off)",
@@ -260,7 +263,7 @@ int TestRelauncher::polls() const
 bool TestRelauncher::waitForPolls(int more) const
 {
     const int target = polls() + more;
-    return QTest::qWaitFor([&] { return polls() >= target; }, 20000);
+    return QTest::qWaitFor([&] { return polls() >= target; }, kWaitMs);
 }
 
 // The log's entries without their time stamps; each must carry one.
@@ -319,13 +322,13 @@ void TestRelauncher::posixRun()
     QVERIFY(Relauncher::schedule(plan));
 
     // The script's last act is deleting itself.
-    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"), kWaitMs);
     QCOMPARE(logEntries(), entries);
     if (!state.isEmpty())
         QVERIFY(polls() > 0);
 
     if (interfacePresent) {
-        QTRY_VERIFY(QFileInfo::exists(m_appDir + "/report"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), kWaitMs);
         const QStringList report = standInReport();
         QCOMPARE(report.size(), 3);
         QCOMPARE(report.mid(0, 2), (QStringList{"1", "--after-update"}));
@@ -357,8 +360,9 @@ void TestRelauncher::posixRunWaitsForStopAndRestart()
 
     // Stopped, then starting: phase 2 keeps waiting.
     setServiceState("inactive");
-    QTRY_COMPARE(logEntries(),
-                 (QStringList{"watchdog started", "service stopped, waiting for restart"}));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        logEntries(), (QStringList{"watchdog started", "service stopped, waiting for restart"}),
+        kWaitMs);
     QVERIFY(waitForPolls(3));
     setServiceState("activating");
     QVERIFY(waitForPolls(3));
@@ -366,8 +370,8 @@ void TestRelauncher::posixRunWaitsForStopAndRestart()
 
     // Running again: the interface comes back.
     setServiceState("active");
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), 20000);
-    QTRY_VERIFY(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"), kWaitMs);
     QCOMPARE(logEntries(), (QStringList{"watchdog started", "service stopped, waiting for restart",
                                         "launching UI", "start exit code 0"}));
     QCOMPARE(standInReport().mid(0, 2), (QStringList{"1", "--after-update"}));
@@ -392,8 +396,8 @@ void TestRelauncher::plantedLinksAreReplacedNotFollowed()
 
     QVERIFY(Relauncher::schedule(plan));
 
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), 30000);
-    QTRY_VERIFY(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"), kWaitMs);
     QCOMPARE(readAll(victim), victimText);
     QVERIFY(!QFileInfo(m_tempDir + "/kestrix-relaunch.cmd").isSymLink());
     QVERIFY(!QFileInfo(m_tempDir + "/kestrix-relaunch.log").isSymLink());

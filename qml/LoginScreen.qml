@@ -145,6 +145,7 @@ Item {
 
     component LanguageButton: Rectangle {
         id: languageButton
+        property string fontFamily: "Segoe UI"
         property string code
         property string label
         readonly property bool active: appSettings.language === code
@@ -160,7 +161,7 @@ Item {
             anchors.centerIn: parent
             text: languageButton.label
             color: languageButton.active ? appSettings.accentText : appSettings.fgMuted
-            font.family: login.fontFamily
+            font.family: languageButton.fontFamily
             font.pixelSize: 11
             font.bold: true
         }
@@ -180,7 +181,17 @@ Item {
         spacing: 6
         z: 1
 
-        LanguageButton { objectName: "languageEn"; code: "en"; label: "EN" }
-        LanguageButton { objectName: "languageRu"; code: "ru"; label: "RU" }
+        LanguageButton {
+            fontFamily: login.fontFamily
+            objectName: "languageEn"
+            code: "en"
+            label: "EN"
+        }
+        LanguageButton {
+            fontFamily: login.fontFamily
+            objectName: "languageRu"
+            code: "ru"
+            label: "RU"
+        }
     }
 }

@@ -76,7 +76,6 @@ Item {
                 radius: 107
                 color: appSettings.success
                 visible: main.connected
-                opacity: 0.05
 
                 SequentialAnimation on opacity {
                     running: main.connected && glow.visible
@@ -183,6 +182,7 @@ Item {
             rowSpacing: 10
 
             Tile {
+                fontFamily: main.fontFamily
                 caption: appSettings.t.session
 
                 Text {
@@ -199,6 +199,7 @@ Item {
             }
 
             Tile {
+                fontFamily: main.fontFamily
                 caption: appSettings.t.server
                 marked: true
 
@@ -214,6 +215,7 @@ Item {
             }
 
             Tile {
+                fontFamily: main.fontFamily
                 caption: appSettings.t.speed
 
                 Text {
@@ -230,6 +232,7 @@ Item {
             }
 
             Tile {
+                fontFamily: main.fontFamily
                 caption: appSettings.t.traffic
 
                 Text {
@@ -313,6 +316,7 @@ Item {
     // One tile of the info grid: a caption over the value given as its child.
     component Tile: Rectangle {
         id: tile
+        property string fontFamily: "Segoe UI"
         property string caption
         property bool marked: false
         default property alias value: valueHolder.data
@@ -348,7 +352,7 @@ Item {
                 Text {
                     text: tile.caption
                     color: appSettings.fgMuted
-                    font.family: main.fontFamily
+                    font.family: tile.fontFamily
                     font.pixelSize: 11
                 }
             }

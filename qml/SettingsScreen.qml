@@ -66,14 +66,30 @@ Flickable {
 
                 Row {
                     spacing: 6
-                    Segment { objectName: "ksNever"; mode: "never"; label: appSettings.t.ksOff }
-                    Segment { objectName: "ksOnConnect"; mode: "on_connect"; label: appSettings.t.ksOn }
-                    Segment { objectName: "ksAlways"; mode: "always"; label: appSettings.t.ksAlways }
+                    Segment {
+                        fontFamily: settings.fontFamily
+                        objectName: "ksNever"
+                        mode: "never"
+                        label: appSettings.t.ksOff
+                    }
+                    Segment {
+                        fontFamily: settings.fontFamily
+                        objectName: "ksOnConnect"
+                        mode: "on_connect"
+                        label: appSettings.t.ksOn
+                    }
+                    Segment {
+                        fontFamily: settings.fontFamily
+                        objectName: "ksAlways"
+                        mode: "always"
+                        label: appSettings.t.ksAlways
+                    }
                 }
             }
         }
 
         SwitchCard {
+            fontFamily: settings.fontFamily
             objectName: "themeCard"
             title: appSettings.t.darkTheme
             description: appSettings.darkTheme ? appSettings.t.darkOn : appSettings.t.darkOff
@@ -82,6 +98,7 @@ Flickable {
         }
 
         SwitchCard {
+            fontFamily: settings.fontFamily
             objectName: "autostartCard"
             title: appSettings.t.startWithWindows
             description: appSettings.t.startWithWindowsDesc
@@ -90,6 +107,7 @@ Flickable {
         }
 
         SwitchCard {
+            fontFamily: settings.fontFamily
             objectName: "whitelistCard"
             title: appSettings.t.whitelist
             description: appSettings.t.whitelistDesc
@@ -98,6 +116,7 @@ Flickable {
         }
 
         SwitchCard {
+            fontFamily: settings.fontFamily
             objectName: "gamesCard"
             title: appSettings.t.games
             description: appSettings.t.gamesDesc
@@ -127,8 +146,18 @@ Flickable {
 
                 Row {
                     spacing: 6
-                    LanguageButton { objectName: "settingsLanguageEn"; code: "en"; label: "EN" }
-                    LanguageButton { objectName: "settingsLanguageRu"; code: "ru"; label: "RU" }
+                    LanguageButton {
+                        fontFamily: settings.fontFamily
+                        objectName: "settingsLanguageEn"
+                        code: "en"
+                        label: "EN"
+                    }
+                    LanguageButton {
+                        fontFamily: settings.fontFamily
+                        objectName: "settingsLanguageRu"
+                        code: "ru"
+                        label: "RU"
+                    }
                 }
             }
         }
@@ -305,7 +334,7 @@ Flickable {
 
     component Card: Rectangle {
         x: 24
-        width: column.width - 48
+        width: parent ? parent.width - 48 : 0
         radius: 12
         color: appSettings.surface
         border.width: 1
@@ -316,6 +345,7 @@ Flickable {
     // right. Grows beyond its usual height only when a long description needs it.
     component SwitchCard: Card {
         id: switchCard
+        property string fontFamily: "Segoe UI"
         property string title
         property string description
         property bool checked
@@ -340,7 +370,7 @@ Flickable {
                     Layout.fillWidth: true
                     text: switchCard.title
                     color: appSettings.fg
-                    font.family: settings.fontFamily
+                    font.family: switchCard.fontFamily
                     font.pixelSize: 14
                     font.bold: true
                     elide: Text.ElideRight
@@ -350,7 +380,7 @@ Flickable {
                     Layout.fillWidth: true
                     text: switchCard.description
                     color: appSettings.fgMuted
-                    font.family: settings.fontFamily
+                    font.family: switchCard.fontFamily
                     font.pixelSize: 11
                     wrapMode: Text.WordWrap
                 }
@@ -367,6 +397,7 @@ Flickable {
 
     component Segment: Rectangle {
         id: segment
+        property string fontFamily: "Segoe UI"
         property string mode
         property string label
         readonly property bool active: pipeClient.killSwitchMode === mode
@@ -384,7 +415,7 @@ Flickable {
             horizontalAlignment: Text.AlignHCenter
             text: segment.label
             color: segment.active ? appSettings.accentText : appSettings.fgMuted
-            font.family: settings.fontFamily
+            font.family: segment.fontFamily
             font.pixelSize: 11
             font.bold: true
             elide: Text.ElideRight
@@ -399,6 +430,7 @@ Flickable {
 
     component LanguageButton: Rectangle {
         id: languageButton
+        property string fontFamily: "Segoe UI"
         property string code
         property string label
         readonly property bool active: appSettings.language === code
@@ -414,7 +446,7 @@ Flickable {
             anchors.centerIn: parent
             text: languageButton.label
             color: languageButton.active ? appSettings.accentText : appSettings.fgMuted
-            font.family: settings.fontFamily
+            font.family: languageButton.fontFamily
             font.pixelSize: 12
             font.bold: true
         }

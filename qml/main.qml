@@ -29,8 +29,17 @@ ApplicationWindow {
 
     // Asking for a family that is not installed makes the font database
     // search aliases and complain, so fall back to the platform's sans-serif.
-    readonly property string fontFamily: Qt.fontFamilies().indexOf("Segoe UI") >= 0
-                                         ? "Segoe UI" : Qt.application.font.family
+    readonly property string fontFamily: root.hasFontFamily("Segoe UI") ? "Segoe UI"
+                                                                        : defaultFont.font.family
+
+    function hasFontFamily(name) {
+        const families = Qt.fontFamilies()
+        for (let i = 0; i < families.length; ++i) {
+            if (families[i] === name)
+                return true
+        }
+        return false
+    }
 
     function showAndRaise() {
         root.show()
@@ -73,6 +82,12 @@ ApplicationWindow {
         if (isNaN(expiry))
             return 0
         return Math.min(2147483647, Math.max(0, Math.floor(expiry - Date.now())))
+    }
+
+    // A text left at its defaults carries the application's font.
+    Text {
+        id: defaultFont
+        visible: false
     }
 
     onClosing: (close) => {
@@ -163,7 +178,8 @@ ApplicationWindow {
                         width: 26
                         height: 26
                         source: "qrc:/logo.png"
-                        sourceSize: Qt.size(52, 52)
+                        sourceSize.width: 52
+                        sourceSize.height: 52
                         fillMode: Image.PreserveAspectFit
                         smooth: true
                         mipmap: true

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 
 #ifdef Q_OS_WIN
 #include "daemon/win32process.h"
@@ -168,16 +169,35 @@ QByteArray windowsScript(const QString &nativeExecutable)
 
 QByteArray posixScript(const Plan &plan)
 {
-    QByteArray script = kPosixTemplate;
-    script.replace("@EXE@", shellQuoted(plan.executable));
-    script.replace("@LOG@", shellQuoted(scriptPath(plan, kLogName)));
-    script.replace("@SELF@", shellQuoted(scriptPath(plan, kPosixScriptName)));
-    script.replace("@STOP_TRIES@", QByteArray::number(plan.stopTries));
-    script.replace("@STOP_POLL@", seconds(plan.stopPollMs));
-    script.replace("@START_TRIES@", QByteArray::number(plan.startTries));
-    script.replace("@START_POLL@", seconds(plan.startPollMs));
-    script.replace("@GRACE@", seconds(plan.graceMs));
-    return script;
+    const QHash<QByteArray, QByteArray> fields{
+        {"EXE", shellQuoted(plan.executable)},
+        {"LOG", shellQuoted(scriptPath(plan, kLogName))},
+        {"SELF", shellQuoted(scriptPath(plan, kPosixScriptName))},
+        {"STOP_TRIES", QByteArray::number(plan.stopTries)},
+        {"STOP_POLL", seconds(plan.stopPollMs)},
+        {"START_TRIES", QByteArray::number(plan.startTries)},
+        {"START_POLL", seconds(plan.startPollMs)},
+        {"GRACE", seconds(plan.graceMs)},
+    };
+    // One pass over the template, so that a path holding "@LOG@" stays as it is.
+    const QByteArray text = kPosixTemplate;
+    QByteArray script;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype open = text.indexOf('@', from);
+        const qsizetype close = open < 0 ? -1 : text.indexOf('@', open + 1);
+        if (close < 0)
+            break;
+        const auto field = fields.constFind(text.mid(open + 1, close - open - 1));
+        if (field == fields.constEnd()) {
+            script += text.mid(from, close - from);
+            from = close;
+            continue;
+        }
+        script += text.mid(from, open - from) + *field;
+        from = close + 1;
+    }
+    return script + text.mid(from);
 }
 
 bool writeWindowsScript(const Plan &plan)

@@ -228,7 +228,7 @@ void TestRelauncher::init()
     const QString name = QString::fromLatin1(QTest::currentTestFunction()) + "-" +
                          QString::fromLatin1(QTest::currentDataTag());
     m_tempDir = m_root.path() + "/tmp '" + name + "' $HOME";
-    m_appDir = m_root.path() + "/Kestrix \"app\" ;& " + name;
+    m_appDir = m_root.path() + "/Kestrix \"app\" ;& @LOG@ @SELF@ " + name;
     QVERIFY(QDir().mkpath(m_tempDir));
     QVERIFY(QDir().mkpath(m_appDir));
 }

@@ -42,7 +42,12 @@ ApplicationWindow {
     }
 
     function showAndRaise() {
-        root.show()
+        // A minimised window counts as visible: showing it alone would leave
+        // it on the taskbar, so it is brought back as well.
+        if (root.visibility === Window.Minimized)
+            root.showNormal()
+        else
+            root.show()
         root.raise()
         root.requestActivate()
     }

@@ -213,6 +213,7 @@ void TestShell::toggleWindow_data()
     QTest::newRow("hidden is shown") << "hidden" << true;
     QTest::newRow("visible and active is hidden") << "active" << false;
     QTest::newRow("behind another window is raised") << "behind" << true;
+    QTest::newRow("minimised is restored") << "minimised" << true;
 }
 
 void TestShell::toggleWindow()
@@ -228,7 +229,12 @@ void TestShell::toggleWindow()
         QVERIFY(ui.show());
         QVERIFY(QTest::qWaitForWindowActive(ui.window));
     }
-    if (start == QLatin1String("behind")) {
+    if (start == QLatin1String("minimised")) {
+        ui.click(ui.item(QStringLiteral("minimizeButton")));
+        QTRY_COMPARE(ui.window->visibility(), QWindow::Minimized);
+    }
+    // Another window takes the focus, as the window manager does on minimising.
+    if (start == QLatin1String("behind") || start == QLatin1String("minimised")) {
         other.show();
         other.requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(&other));
@@ -238,8 +244,10 @@ void TestShell::toggleWindow()
 
     QMetaObject::invokeMethod(ui.window, "toggleWindow");
     QTRY_COMPARE(ui.window->isVisible(), visibleAfter);
-    if (visibleAfter)
+    if (visibleAfter) {
         QVERIFY(QTest::qWaitForWindowActive(ui.window));
+        QCOMPARE(ui.window->visibility(), QWindow::Windowed);
+    }
 }
 
 void TestShell::closeRequestsHide_data()

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_WIN
+#include "daemon/commandlines.h"
 #include "daemon/win32process.h"
 #include "daemon/win32service.h"
 #else
@@ -15,8 +16,6 @@
 #endif
 
 namespace {
-
-const QString kForegroundOption = QStringLiteral("--foreground");
 
 ServiceState queryPlatformService()
 {
@@ -30,15 +29,14 @@ ServiceState queryPlatformService()
 bool startDetached(const QString &executable)
 {
 #ifdef Q_OS_WIN
-    // Quoted, so that an installation path with spaces stays one program name.
-    const QString commandLine = QLatin1Char('"') + QDir::toNativeSeparators(executable) +
-                                QLatin1Char('"') + QLatin1Char(' ') + kForegroundOption;
-    return Win32::startWithoutWindow(commandLine.toStdWString(), Win32::Console::Detached);
+    return Win32::startWithoutWindow(
+        CommandLines::daemon(QDir::toNativeSeparators(executable)).toStdWString(),
+        Win32::Console::Detached);
 #else
     // An argument list, never a shell line: the path reaches exec as it is.
     QProcess process;
     process.setProgram(executable);
-    process.setArguments({kForegroundOption});
+    process.setArguments({QStringLiteral("--foreground")});
     process.setWorkingDirectory(QDir::currentPath());
     // Like a detached process on Windows: no terminal of ours to write to.
     process.setStandardInputFile(QProcess::nullDevice());

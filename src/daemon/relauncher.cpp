@@ -6,6 +6,7 @@
 #include <QHash>
 
 #ifdef Q_OS_WIN
+#include "daemon/commandlines.h"
 #include "daemon/win32process.h"
 #else
 #include <QProcess>
@@ -211,9 +212,8 @@ bool schedule(const Plan &plan)
 #ifdef Q_OS_WIN
     if (!writeWindowsScript(plan))
         return false;
-    const QString commandLine = QStringLiteral("cmd.exe /c \"") +
-                                QDir::toNativeSeparators(scriptPath(plan, kWindowsScriptName)) +
-                                QLatin1Char('"');
+    const QString commandLine =
+        CommandLines::relaunch(QDir::toNativeSeparators(scriptPath(plan, kWindowsScriptName)));
     return Win32::startWithoutWindow(commandLine.toStdWString(), Win32::Console::Hidden);
 #else
     // Produced here too, for anyone who carries it to Windows; this platform

@@ -1,3 +1,4 @@
+#include "daemon/commandlines.h"
 #include "daemon/daemonlauncher.h"
 #include "daemon/servicestate.h"
 #ifndef Q_OS_WIN
@@ -18,6 +19,8 @@ class TestDaemonLauncher : public QObject
 private slots:
     void decision_data();
     void decision();
+    void windowsCommandLines_data();
+    void windowsCommandLines();
 #ifndef Q_OS_WIN
     void systemdState_data();
     void systemdState();
@@ -48,6 +51,31 @@ void TestDaemonLauncher::decision()
     QFETCH(ulong, code);
     QFETCH(DaemonAction, action);
     QCOMPARE(daemonActionFor(serviceStateFromCode(code)), action);
+}
+
+void TestDaemonLauncher::windowsCommandLines_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("daemon");
+    QTest::addColumn<QString>("relaunch");
+
+    QTest::newRow("spaces") << R"(C:\Program Files\Kestrix\kestrix-daemon.exe)"
+                            << R"("C:\Program Files\Kestrix\kestrix-daemon.exe" --foreground)"
+                            << R"(cmd.exe /c ""C:\Program Files\Kestrix\kestrix-daemon.exe"")";
+    // cmd.exe would strip a single pair of quotes here and split at "(" or "&".
+    QTest::newRow("parentheses and ampersand")
+        << R"(C:\Users\Jo (Work) & Co\Temp\kestrix-relaunch.cmd)"
+        << R"("C:\Users\Jo (Work) & Co\Temp\kestrix-relaunch.cmd" --foreground)"
+        << R"(cmd.exe /c ""C:\Users\Jo (Work) & Co\Temp\kestrix-relaunch.cmd"")";
+}
+
+void TestDaemonLauncher::windowsCommandLines()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, daemon);
+    QFETCH(QString, relaunch);
+    QCOMPARE(CommandLines::daemon(path), daemon);
+    QCOMPARE(CommandLines::relaunch(path), relaunch);
 }
 
 #ifndef Q_OS_WIN

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import QtQuick.Window
 import "format.js" as Fmt
 
 // The connect dial, the session tiles and the connect/disconnect button.
@@ -13,14 +14,21 @@ Item {
     readonly property bool busy: pipeClient.vpnState === "connecting"
                                  || pipeClient.vpnState === "reconnecting"
 
+    // Nothing moves while the window is hidden or minimised: the clock, the
+    // glow and the spinner rest until it is back.
+    readonly property bool onScreen: Window.visibility !== Window.Hidden
+                                     && Window.visibility !== Window.Minimized
+
     // The session clock: ticks once a second, and only while connected.
     property double nowMs: Date.now()
     onConnectedChanged: if (connected) nowMs = Date.now()
+    onOnScreenChanged: if (onScreen) nowMs = Date.now()
 
     Timer {
+        objectName: "sessionClock"
         interval: 1000
         repeat: true
-        running: main.connected
+        running: main.connected && main.onScreen
         onTriggered: main.nowMs = Date.now()
     }
 
@@ -78,7 +86,8 @@ Item {
                 visible: main.connected
 
                 SequentialAnimation on opacity {
-                    running: main.connected && glow.visible
+                    objectName: "glowPulse"
+                    running: main.connected && main.onScreen
                     loops: Animation.Infinite
                     NumberAnimation { from: 0.05; to: 0.16; duration: 1600; easing.type: Easing.InOutSine }
                     NumberAnimation { from: 0.16; to: 0.05; duration: 1600; easing.type: Easing.InOutSine }
@@ -123,7 +132,8 @@ Item {
                 }
 
                 RotationAnimator on rotation {
-                    running: main.busy
+                    objectName: "spinnerTurn"
+                    running: main.busy && main.onScreen
                     from: 0
                     to: 360
                     duration: 1200

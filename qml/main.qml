@@ -252,6 +252,7 @@ ApplicationWindow {
 
                             SequentialAnimation on opacity {
                                 running: updateBadge.visible && root.visible
+                                         && root.visibility !== Window.Minimized
                                 loops: Animation.Infinite
                                 NumberAnimation { from: 1.0; to: 0.35; duration: 900; easing.type: Easing.InOutSine }
                                 NumberAnimation { from: 0.35; to: 1.0; duration: 900; easing.type: Easing.InOutSine }

@@ -23,6 +23,8 @@ private slots:
     void killSwitchBadge();
     void errorLine_data();
     void errorLine();
+    void motionRestsWhileHidden_data();
+    void motionRestsWhileHidden();
 
 private:
     static QString text(UiShell &ui, const char *name)
@@ -143,6 +145,7 @@ void TestMainScreen::tilesShowSessionFigures()
 {
     UiShell ui;
     QVERIFY(ui.start());
+    QVERIFY(ui.show());
     const QByteArray since =
         QDateTime::currentDateTimeUtc().addSecs(-3600 - 5).toString(Qt::ISODate).toUtf8();
     QVERIFY(ui.deliver(UiShell::status(
@@ -299,6 +302,45 @@ void TestMainScreen::errorLine()
     QCOMPARE(UiShell::shown(line), shown);
     QCOMPARE(line->property("text").toString(), QString::fromUtf8(error));
     QCOMPARE(line->property("textFormat").toInt(), int(Qt::PlainText));
+}
+
+void TestMainScreen::motionRestsWhileHidden_data()
+{
+    QTest::addColumn<QByteArray>("state");
+    QTest::addColumn<QStringList>("moving");
+
+    QTest::newRow("connected") << QByteArray("connected")
+                               << QStringList{"sessionClock", "glowPulse"};
+    QTest::newRow("connecting") << QByteArray("connecting") << QStringList{"spinnerTurn"};
+}
+
+void TestMainScreen::motionRestsWhileHidden()
+{
+    QFETCH(QByteArray, state);
+    QFETCH(QStringList, moving);
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    QVERIFY(ui.deliver(UiShell::status(state)));
+    auto running = [&](const QString &name) {
+        QObject *animation = ui.screenItem()->findChild<QObject *>(name);
+        return animation && animation->property("running").toBool();
+    };
+    for (const QString &name : moving)
+        QVERIFY2(running(name), qPrintable(name));
+
+    ui.window->hide();
+    for (const QString &name : moving)
+        QTRY_VERIFY2(!running(name), qPrintable(name));
+    ui.window->showMinimized();
+    QTRY_COMPARE(ui.window->visibility(), QWindow::Minimized);
+    for (const QString &name : moving)
+        QVERIFY2(!running(name), qPrintable(name));
+
+    QMetaObject::invokeMethod(ui.window, "showAndRaise");
+    for (const QString &name : moving)
+        QTRY_VERIFY2(running(name), qPrintable(name));
 }
 
 KESTRIX_UI_TEST_MAIN(TestMainScreen)

@@ -1,0 +1,337 @@
+#include "e2esession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QtTest>
+
+namespace {
+
+constexpr int kStartTimeoutMs = 20000;
+
+} // namespace
+
+E2eSession::E2eSession()
+{
+    for (const char *sub : {"config", "runtime", "home", "programdata", "browser", "tmp"})
+        QDir(m_dir.path()).mkdir(QString::fromLatin1(sub));
+    QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // The browser: records each URL and opens nothing.
+    const QString browser = m_dir.filePath(QStringLiteral("browser/xdg-open"));
+    QFile script(browser);
+    if (script.open(QIODevice::WriteOnly)) {
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" +
+                     m_dir.filePath("opened-urls").toUtf8() + "\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+}
+
+E2eSession::~E2eSession()
+{
+    for (auto it = m_processes.crbegin(); it != m_processes.crend(); ++it) {
+        QProcess *p = *it;
+        if (p->state() != QProcess::NotRunning) {
+            p->terminate();
+            if (!p->waitForFinished(3000)) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+        delete p;
+    }
+}
+
+QProcessEnvironment E2eSession::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+    env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("KESTRIX_PIPE"), m_dir.filePath(QStringLiteral("daemon.sock")));
+    env.insert(QStringLiteral("PROGRAMDATA"), m_dir.filePath(QStringLiteral("programdata")));
+    const QString browser = m_dir.filePath(QStringLiteral("browser"));
+    env.insert(QStringLiteral("PATH"), browser + u':' + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("BROWSER"), browser + QStringLiteral("/xdg-open"));
+    // No session bus: balloons are drawn by the toolkit on this display, and
+    // nothing outside the test is reached.
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.qpa.*=false"));
+    return env;
+}
+
+QProcess *E2eSession::spawn(const QString &program, const QStringList &args, bool forwardErrors)
+{
+    auto *p = new QProcess;
+    p->setProcessEnvironment(environment());
+    p->setProcessChannelMode(forwardErrors ? QProcess::ForwardedErrorChannel
+                                           : QProcess::SeparateChannels);
+    if (!forwardErrors)
+        p->setStandardErrorFile(QProcess::nullDevice());
+    p->start(program, args);
+    m_processes << p;
+    return p;
+}
+
+QByteArray E2eSession::run(const QString &program, const QStringList &args, int *exitCode) const
+{
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished(1000);
+        if (exitCode)
+            *exitCode = -1;
+        return {};
+    }
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return p.readAllStandardOutput();
+}
+
+bool E2eSession::startDesktop(QString *error)
+{
+    for (const char *tool : {"Xvfb", "trayer", "xdotool", "import"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            *error = QStringLiteral("%1 is not installed (tools/install-deps installs it)")
+                         .arg(QString::fromLatin1(tool));
+            return false;
+        }
+    }
+    // Xvfb picks a free display itself and writes its number to stdout.
+    QProcess *xvfb =
+        spawn(QStringLiteral("Xvfb"),
+              {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+               QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+               QStringLiteral("tcp")});
+    QByteArray number;
+    if (!QTest::qWaitFor(
+            [&] {
+                number += xvfb->readAllStandardOutput();
+                return number.contains('\n') || xvfb->state() == QProcess::NotRunning;
+            },
+            kStartTimeoutMs) ||
+        !number.contains('\n')) {
+        *error = QStringLiteral("Xvfb did not start");
+        return false;
+    }
+    m_display = u':' + QString::fromLatin1(number.trimmed());
+
+    // A tray along the bottom edge, like a taskbar.
+    spawn(QStringLiteral("trayer"),
+          {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+           QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+           QStringLiteral("--width"), QStringLiteral("200"), QStringLiteral("--height"),
+           QStringLiteral("32")});
+    if (!QTest::qWaitFor(
+            [&] {
+                int code = 1;
+                run(QStringLiteral("xdotool"),
+                    {QStringLiteral("search"), QStringLiteral("--classname"),
+                     QStringLiteral("trayer")},
+                    &code);
+                return code == 0;
+            },
+            kStartTimeoutMs)) {
+        *error = QStringLiteral("trayer did not start on %1").arg(m_display);
+        return false;
+    }
+    return true;
+}
+
+bool E2eSession::startDaemon(const QStringList &args)
+{
+    m_daemon = spawn(QStringLiteral(KESTRIX_DAEMON_BINARY),
+                     QStringList{QStringLiteral("--foreground"), QStringLiteral("--log"),
+                                 m_dir.filePath(QStringLiteral("daemon.log"))} +
+                         args,
+                     true);
+    const QString socket = m_dir.filePath(QStringLiteral("daemon.sock"));
+    return QTest::qWaitFor(
+               [&] {
+                   if (m_daemon->state() == QProcess::NotRunning)
+                       return true;
+                   QLocalSocket probe;
+                   probe.connectToServer(socket);
+                   return probe.waitForConnected(100);
+               },
+               kStartTimeoutMs) &&
+           m_daemon->state() == QProcess::Running;
+}
+
+void E2eSession::killDaemon()
+{
+    if (m_daemon && m_daemon->state() != QProcess::NotRunning) {
+        m_daemon->kill();
+        m_daemon->waitForFinished(5000);
+    }
+}
+
+QProcess *E2eSession::startApp(const QStringList &args)
+{
+    m_app = spawn(QStringLiteral(KESTRIX_BINARY), args, true);
+    return m_app;
+}
+
+bool E2eSession::startOtherWindow(const QRect &geometry)
+{
+    spawn(QStringLiteral(KESTRIX_E2E_OTHER_WINDOW),
+          {QString::number(geometry.x()), QString::number(geometry.y()),
+           QString::number(geometry.width()), QString::number(geometry.height())});
+    return QTest::qWaitFor(
+        [&] {
+            int code = 1;
+            run(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                 QStringLiteral("--name"), QStringLiteral("^Elsewhere$")},
+                &code);
+            return code == 0;
+        },
+        kStartTimeoutMs);
+}
+
+QList<QByteArray> E2eSession::daemonLog() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("daemon.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QStringList E2eSession::openedUrls() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("opened-urls")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+QList<E2eSession::Window> E2eSession::appWindows() const
+{
+    QList<Window> windows;
+    if (!m_app || m_app->state() != QProcess::Running)
+        return windows;
+    const QByteArray ids = run(QStringLiteral("xdotool"),
+                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                QStringLiteral("--pid"), QString::number(m_app->processId())});
+    for (const QByteArray &id : ids.split('\n')) {
+        if (id.trimmed().isEmpty())
+            continue;
+        int code = 1;
+        const QByteArray shell = run(QStringLiteral("xdotool"),
+                                     {QStringLiteral("getwindowgeometry"),
+                                      QStringLiteral("--shell"), QString::fromLatin1(id.trimmed())},
+                                     &code);
+        if (code != 0)
+            continue; // gone in the meantime
+        QHash<QByteArray, int> values;
+        for (const QByteArray &line : shell.split('\n')) {
+            const qsizetype eq = line.indexOf('=');
+            if (eq > 0)
+                values.insert(line.left(eq), line.mid(eq + 1).toInt());
+        }
+        windows.append(
+            {id.trimmed().toULongLong(), QRect(values.value("X"), values.value("Y"),
+                                               values.value("WIDTH"), values.value("HEIGHT"))});
+    }
+    return windows;
+}
+
+E2eSession::Window E2eSession::mainWindow() const
+{
+    for (const Window &w : appWindows()) {
+        if (w.rect.size() == QSize(400, 620))
+            return w;
+    }
+    return {};
+}
+
+E2eSession::Window E2eSession::popupWindow() const
+{
+    for (const Window &w : appWindows()) {
+        if (w.rect.size() == QSize(280, 206))
+            return w;
+    }
+    return {};
+}
+
+E2eSession::Window E2eSession::trayIcon() const
+{
+    for (const Window &w : appWindows()) {
+        if (w.rect.width() <= 64 && w.rect.height() <= 64)
+            return w;
+    }
+    return {};
+}
+
+QList<E2eSession::Window> E2eSession::otherWindows() const
+{
+    QList<Window> others;
+    for (const Window &w : appWindows()) {
+        if (w.rect.size() != QSize(400, 620) && w.rect.size() != QSize(280, 206) &&
+            !(w.rect.width() <= 64 && w.rect.height() <= 64))
+            others << w;
+    }
+    return others;
+}
+
+QImage E2eSession::screenshot() const
+{
+    return QImage::fromData(
+        run(QStringLiteral("import"),
+            {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("png:-")}),
+        "PNG");
+}
+
+QColor E2eSession::mainPixel(const QPoint &at) const
+{
+    const Window main = mainWindow();
+    if (!main.id)
+        return {};
+    return screenshot().pixelColor(main.rect.topLeft() + at);
+}
+
+int E2eSession::countNear(const QRect &rect, const QColor &colour) const
+{
+    const QImage shot = screenshot();
+    int count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            if (shot.valid(x, y) && near(shot.pixelColor(x, y), colour))
+                ++count;
+        }
+    }
+    return count;
+}
+
+bool E2eSession::near(const QColor &a, const QColor &b, int tolerance)
+{
+    return a.isValid() && b.isValid() && qAbs(a.red() - b.red()) <= tolerance &&
+           qAbs(a.green() - b.green()) <= tolerance && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+void E2eSession::click(const QPoint &screenPos, int button) const
+{
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(screenPos.x()),
+         QString::number(screenPos.y()), QStringLiteral("click"), QString::number(button)});
+}
+
+void E2eSession::clickMain(const QPoint &windowPos) const
+{
+    const Window main = mainWindow();
+    if (main.id)
+        click(main.rect.topLeft() + windowPos);
+}

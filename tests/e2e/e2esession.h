@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Everything an end-to-end test needs, each part real and private to the
+// test: an X server (Xvfb on a free display), a system tray (trayer), the
+// development daemon with its --log, the real kestrix binary with its own
+// config, runtime, pipe and program-data folders, and a stand-in browser that
+// only records the URLs it is asked to open. The screen is read back with
+// xdotool and screenshots, the way a person sees it.
+class E2eSession
+{
+public:
+    E2eSession();
+    ~E2eSession(); // ends every process it started, newest first
+
+    // Xvfb and trayer; false (with a message) when either cannot start.
+    bool startDesktop(QString *error);
+    bool startDaemon(const QStringList &args = {});
+    void killDaemon();
+    QProcess *startApp(const QStringList &args = {});
+    // A window of another program, at the given place, that takes the focus
+    // when clicked, as any application does.
+    bool startOtherWindow(const QRect &geometry);
+
+    QProcess *app() const { return m_app; }
+    QProcess *daemon() const { return m_daemon; }
+
+    // Lines the daemon received, and URLs the browser was asked to open.
+    QList<QByteArray> daemonLog() const;
+    bool daemonReceived(const QByteArray &line) const { return daemonLog().contains(line); }
+    QStringList openedUrls() const;
+
+    struct Window
+    {
+        qulonglong id = 0;
+        QRect rect;
+    };
+    // The app's visible top-level windows, as the X server sees them.
+    QList<Window> appWindows() const;
+    Window mainWindow() const;  // the 400 x 620 window, or id 0
+    Window popupWindow() const; // the 280 x 206 tray popup, or id 0
+    Window trayIcon() const;    // the icon docked in the tray, or id 0
+    // Anything else the app shows: balloons.
+    QList<Window> otherWindows() const;
+
+    QImage screenshot() const;
+    // The colour at a point of the main window (window coordinates).
+    QColor mainPixel(const QPoint &at) const;
+    // How many pixels of the rectangle (screen coordinates) are near colour.
+    int countNear(const QRect &rect, const QColor &colour) const;
+    static bool near(const QColor &a, const QColor &b, int tolerance = 14);
+
+    void click(const QPoint &screenPos, int button = 1) const;
+    void clickMain(const QPoint &windowPos) const;
+
+    QString root() const { return m_dir.path(); }
+    QString display() const { return m_display; }
+
+private:
+    QProcess *spawn(const QString &program, const QStringList &args, bool forwardErrors = false);
+    QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr) const;
+    QProcessEnvironment environment() const;
+
+    QTemporaryDir m_dir;
+    QString m_display;
+    QList<QProcess *> m_processes;
+    QProcess *m_daemon = nullptr;
+    QProcess *m_app = nullptr;
+};
+
+// The places the tests look at on the main window, from its layout: the
+// window is 400 x 620 with a 10 px shadow margin, a 44 px title bar, and the
+// screens below it.
+namespace Probe {
+inline constexpr QPoint kTitleDot{61, 33};        // the VPN-state dot of the title bar
+inline constexpr QPoint kSettingsButton{256, 33}; // inside the gear button, left of its glyph
+inline constexpr QPoint kLanguageEn{300, 79}; // the login screen's "EN" button, left of its text
+inline constexpr QPoint kSignIn{200, 558};    // the login screen's sign-in button
+inline constexpr QPoint kDialIdle{200, 300};  // the dial's centre while not connected
+} // namespace Probe

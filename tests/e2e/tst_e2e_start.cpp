@@ -1,0 +1,99 @@
+#include "e2esession.h"
+#include "settings/palette.h"
+
+#include <QtTest>
+
+// Start-up as a person sees it: the tray icon with its grey dot, the window
+// on the login screen, --minimized, and a second start.
+class TestE2eStart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void trayIconGreyAndLoginScreen();
+    void minimizedThenSecondStartShowsWindow();
+
+private:
+    std::unique_ptr<E2eSession> m_session;
+};
+
+void TestE2eStart::init()
+{
+    m_session = std::make_unique<E2eSession>();
+    QString error;
+    if (!m_session->startDesktop(&error)) {
+        if (error.contains("not installed"))
+            QSKIP(qPrintable(error));
+        QFAIL(qPrintable(error));
+    }
+    QVERIFY(m_session->startDaemon());
+}
+
+void TestE2eStart::cleanup()
+{
+    m_session.reset();
+}
+
+// What the interface asks for once the daemon said "ready".
+static const QByteArray kStatusQuery = "{\"cmd\":\"status\"}";
+
+static QColor dark(Palette::Role role)
+{
+    return Palette::color(role, true);
+}
+
+void TestE2eStart::trayIconGreyAndLoginScreen()
+{
+    E2eSession &s = *m_session;
+    s.startApp();
+    QTRY_VERIFY_WITH_TIMEOUT(s.trayIcon().id, 20000);
+    // The grey dot, and no other state's colour, on the docked icon.
+    const QColor grey("#8A93A3");
+    QTRY_VERIFY_WITH_TIMEOUT(s.countNear(s.trayIcon().rect, grey) >= 8, 10000);
+    QCOMPARE(s.countNear(s.trayIcon().rect, QColor("#2FBF71")), 0);
+    QCOMPARE(s.countNear(s.trayIcon().rect, QColor("#F0A500")), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(s.mainWindow().id, 20000);
+    // It talks to the daemon: handshake with the daemon's token, then a status query.
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kStatusQuery), 10000);
+    QVERIFY(s.daemonLog().constFirst().startsWith("{\"magic\":\"KESTRIX_IPC\",\"token\":\""));
+
+    // The login screen: its language selector with "EN" chosen, no settings
+    // button in the title bar, and the grey title-bar dot.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        E2eSession::near(s.mainPixel(Probe::kLanguageEn), dark(Palette::Role::Accent)), 10000);
+    QVERIFY(E2eSession::near(s.mainPixel(Probe::kSettingsButton), dark(Palette::Role::Surface)));
+    QVERIFY(E2eSession::near(s.mainPixel(Probe::kTitleDot), dark(Palette::Role::FgMuted)));
+    QVERIFY(s.openedUrls().isEmpty());
+}
+
+void TestE2eStart::minimizedThenSecondStartShowsWindow()
+{
+    E2eSession &s = *m_session;
+    QProcess *first = s.startApp({QStringLiteral("--minimized")});
+    QTRY_VERIFY_WITH_TIMEOUT(s.trayIcon().id, 20000);
+    // Fully up: the first words to the daemon go out 200 ms after the event
+    // loop started, long after a window would have been shown.
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kStatusQuery), 10000);
+    QCOMPARE(s.mainWindow().id, 0ull);
+
+    QProcess second;
+    second.setProcessEnvironment(first->processEnvironment());
+    second.start(first->program(), {});
+    QVERIFY(second.waitForFinished(20000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(s.mainWindow().id, 10000);
+    QCOMPARE(first->state(), QProcess::Running);
+    // The second process never spoke to the daemon: one handshake in all.
+    int handshakes = 0;
+    for (const QByteArray &line : s.daemonLog())
+        handshakes += line.startsWith("{\"magic\"");
+    QCOMPARE(handshakes, 1);
+}
+
+QTEST_MAIN(TestE2eStart)
+#include "tst_e2e_start.moc"

@@ -124,7 +124,7 @@ void TestLoginScreen::runOutCancelsAndReturnsToIdle()
 {
     UiShell ui;
     QVERIFY(ui.start(false));
-    QVERIFY(ui.deliver(browserOpened("https://sign.example/a", inMs(2500))));
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/a", inMs(4500))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
     QVERIFY(!ui.daemon.lines().contains("{\"cmd\":\"login_cancel\"}"));
 
@@ -134,7 +134,7 @@ void TestLoginScreen::runOutCancelsAndReturnsToIdle()
 
     // A second attempt on the same screen counts down afresh.
     ui.daemon.clearLines();
-    QVERIFY(ui.deliver(browserOpened("https://sign.example/b", inMs(1500))));
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/b", inMs(3500))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
     QVERIFY(ui.waitForCommand("{\"cmd\":\"login_cancel\"}", 10000));
     QCOMPARE(state(ui), QStringLiteral("idle"));

@@ -213,14 +213,22 @@ Item {
                 caption: appSettings.t.server
                 marked: true
 
-                SpoilerText {
-                    objectName: "serverValue"
-                    width: Math.min(implicitWidth, parent.width)
-                    text: main.hostOf(pipeClient.endpoint)
-                    color: appSettings.fg
-                    font.family: main.fontFamily
-                    font.pixelSize: 16
-                    font.bold: true
+                // A long host name is cut at the tile's edge rather than
+                // drawn (or blurred) across the border.
+                Item {
+                    width: parent.width
+                    height: serverValue.implicitHeight
+                    clip: true
+
+                    SpoilerText {
+                        id: serverValue
+                        objectName: "serverValue"
+                        text: main.hostOf(pipeClient.endpoint)
+                        color: appSettings.fg
+                        font.family: main.fontFamily
+                        font.pixelSize: 16
+                        font.bold: true
+                    }
                 }
             }
 

@@ -23,6 +23,7 @@ private slots:
     void killSwitchBadge();
     void errorLine_data();
     void errorLine();
+    void spinnerRepaintsOnThemeChange();
     void motionRestsWhileHidden_data();
     void motionRestsWhileHidden();
 
@@ -302,6 +303,27 @@ void TestMainScreen::errorLine()
     QCOMPARE(UiShell::shown(line), shown);
     QCOMPARE(line->property("text").toString(), QString::fromUtf8(error));
     QCOMPARE(line->property("textFormat").toInt(), int(Qt::PlainText));
+}
+
+void TestMainScreen::spinnerRepaintsOnThemeChange()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    QVERIFY(ui.deliver(UiShell::status("connecting")));
+    QQuickItem *spinner = ui.item(QStringLiteral("spinner"));
+    QSignalSpy painted(spinner, SIGNAL(painted()));
+    QVERIFY(painted.wait() || painted.count() > 0);
+
+    // Turning is a rotation of the finished drawing: no repaint while the
+    // spinner turns, one when the theme changes its colour.
+    painted.clear();
+    QSignalSpy frames(ui.window, &QQuickWindow::frameSwapped);
+    QTRY_VERIFY(frames.count() >= 10);
+    QCOMPARE(painted.count(), 0);
+    ui.settings.setDarkTheme(false);
+    QVERIFY(painted.wait());
+    QVERIFY(UiShell::shown(spinner));
 }
 
 void TestMainScreen::motionRestsWhileHidden_data()

@@ -4,6 +4,36 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <functional>
+
+// Records the smallest and largest values a property takes.
+class ExtentTracker : public QObject
+{
+    Q_OBJECT
+public:
+    ExtentTracker(QObject *target, const char *name) : m_target(target), m_name(name)
+    {
+        const QMetaProperty property =
+            target->metaObject()->property(target->metaObject()->indexOfProperty(name));
+        connect(target, property.notifySignal(), this,
+                metaObject()->method(metaObject()->indexOfSlot("sample()")));
+        sample();
+    }
+    qreal lowest = 0;
+    qreal highest = 0;
+public slots:
+    void sample()
+    {
+        const qreal value = m_target->property(m_name).toReal();
+        lowest = qMin(lowest, value);
+        highest = qMax(highest, value);
+    }
+
+private:
+    QObject *m_target;
+    const char *m_name;
+};
+
 // The settings screen: every control asks its model and follows it back.
 class TestSettingsScreen : public QObject
 {
@@ -18,6 +48,8 @@ private slots:
     void switchesAskTheirPreference();
     void diagnosticReport();
     void daemonLine();
+    void languageButtons();
+    void scrollsWithoutOvershoot();
 
 private:
     // Opens the settings screen of a signed-in user, scrolled to `fraction`
@@ -218,6 +250,67 @@ void TestSettingsScreen::daemonLine()
     QCOMPARE(line->property("text").toString(), QStringLiteral("Daemon —"));
     ui.tray.setVersion(QStringLiteral("1.4.2"));
     QCOMPARE(line->property("text").toString(), QStringLiteral("Daemon v1.4.2"));
+}
+
+void TestSettingsScreen::languageButtons()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    // The language card sits in the middle of the column.
+    openSettings(ui, 0.5);
+    QQuickItem *en = ui.item(QStringLiteral("settingsLanguageEn"));
+    QQuickItem *ru = ui.item(QStringLiteral("settingsLanguageRu"));
+    QCOMPARE(en->property("color").value<QColor>(), ui.settings.accent());
+    QCOMPARE(ru->property("color").value<QColor>(), ui.settings.surfaceAlt());
+
+    ui.click(ru);
+    QCOMPARE(ui.settings.language(), QStringLiteral("ru"));
+    QCOMPARE(ru->property("color").value<QColor>(), ui.settings.accent());
+    QCOMPARE(ui.item(QStringLiteral("logOutButton"))->property("text").toString(),
+             QStringLiteral("Выйти"));
+    ui.click(en);
+    QCOMPARE(ui.settings.language(), QStringLiteral("en"));
+}
+
+void TestSettingsScreen::scrollsWithoutOvershoot()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.deliver("{\"type\":\"update_available\",\"update_version\":\"2.1.0\"}"));
+    QVERIFY(ui.show());
+    QQuickItem *settings = openSettings(ui, 0.0);
+    auto range = [&] { return settings->property("contentHeight").toReal() - settings->height(); };
+    QVERIFY2(range() > 0, "at the default size the column is taller than the screen");
+
+    // Every position the view passes through, not only where it ends.
+    ExtentTracker seen(settings, "contentY");
+    const QPointF centre(settings->width() / 2, settings->height() / 2);
+    const QPoint inWindow = settings->mapToScene(centre).toPoint();
+    ulong timestamp = 1000;
+    auto wheel = [&](int delta) {
+        QWheelEvent event(inWindow, ui.window->mapToGlobal(inWindow), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        // Flickable works out the wheel's speed from the events' times.
+        timestamp += 100;
+        event.setTimestamp(timestamp);
+        QCoreApplication::sendEvent(ui.window, &event);
+    };
+    auto contentY = [&] { return settings->property("contentY").toReal(); };
+    // Turns the wheel until the view rests at the target, one notch at a
+    // time, each once the previous one has moved the view.
+    auto scrollTo = [&](const std::function<qreal()> &target, int delta) {
+        for (int notch = 0; notch < 100 && contentY() != target(); ++notch) {
+            const qreal before = contentY();
+            wheel(delta);
+            QTest::qWaitFor([&] { return contentY() != before; }, 1000);
+        }
+        return QTest::qWaitFor([&] { return contentY() == target(); }, 5000);
+    };
+    QVERIFY(scrollTo(range, -120));
+    QVERIFY(scrollTo([] { return 0.0; }, 120));
+    QCOMPARE(seen.lowest, 0.0);
+    QCOMPARE(seen.highest, range());
 }
 
 KESTRIX_UI_TEST_MAIN(TestSettingsScreen)

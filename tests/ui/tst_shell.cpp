@@ -1,6 +1,9 @@
 #include "uifixture.h"
 
+#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QQuickWindow>
+#include <QRegularExpression>
 #include <QWindow>
 
 // The main window shell: which screen shows, when a screen is re-created,
@@ -23,6 +26,7 @@ private slots:
     void closeRequestsHide_data();
     void closeRequestsHide();
     void trayRequestsOpenAndHidePopup();
+    void fontFallsBackQuietly();
 };
 
 void TestShell::routing_data()
@@ -296,6 +300,26 @@ void TestShell::trayRequestsOpenAndHidePopup()
     QTRY_VERIFY(popup->isVisible());
     emit ui.tray.showRequested();
     QTRY_VERIFY(!popup->isVisible());
+}
+
+void TestShell::fontFallsBackQuietly()
+{
+    UiShell ui;
+    // Loading and drawing every screen warns about nothing, fonts included.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    QVERIFY(ui.start(false));
+    const QString expected = QFontDatabase::families().contains(QStringLiteral("Segoe UI"))
+                                 ? QStringLiteral("Segoe UI")
+                                 : QGuiApplication::font().family();
+    QCOMPARE(ui.window->property("fontFamily").toString(), expected);
+    QCOMPARE(ui.item(QStringLiteral("loginTitle"))->property("font").value<QFont>().family(),
+             expected);
+    for (const QByteArray &state : {QByteArray("disconnected"), QByteArray("failed")}) {
+        QVERIFY(ui.deliver(UiShell::status(state)));
+        QVERIFY(!ui.window->grabWindow().isNull());
+    }
+    ui.window->setProperty("screen", QStringLiteral("settings"));
+    QVERIFY(!ui.window->grabWindow().isNull());
 }
 
 KESTRIX_UI_TEST_MAIN(TestShell)

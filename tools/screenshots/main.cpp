@@ -203,7 +203,7 @@ bool Renderer::shoot(const QString &name)
 {
     QObject *fade = item(QStringLiteral("content"))->findChild<QObject *>(QStringLiteral("fade"));
     waitFor([fade] { return !fade->property("running").toBool(); });
-    settle(450);
+    settle(300);
     const QString path = QDir(m_outDir).filePath(m_prefix + name + QStringLiteral(".png"));
     if (!m_window->grabWindow().save(path)) {
         QTextStream(stderr) << "cannot write " << path << '\n';
@@ -221,7 +221,7 @@ bool Renderer::shootPopup(const QString &name)
     QMetaObject::invokeMethod(popup, "openAt", Q_ARG(QVariant, 700), Q_ARG(QVariant, 760));
     if (!waitFor([popup] { return popup->isVisible() && popup->isExposed(); }))
         return false;
-    settle(450);
+    settle(300);
     const QString path = QDir(m_outDir).filePath(m_prefix + name + QStringLiteral(".png"));
     const bool saved = popup->grabWindow().save(path);
     popup->hide();

@@ -1,7 +1,10 @@
 #include "e2esession.h"
 
+#include "settings/palette.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QtTest>
@@ -73,9 +76,12 @@ QProcess *E2eSession::spawn(const QString &program, const QStringList &args, boo
     p->setProcessEnvironment(environment());
     p->setProcessChannelMode(forwardErrors ? QProcess::ForwardedErrorChannel
                                            : QProcess::SeparateChannels);
-    if (!forwardErrors)
-        p->setStandardErrorFile(QProcess::nullDevice());
+    if (!forwardErrors) // kept for the failure message
+        p->setStandardErrorFile(
+            m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")),
+            QIODevice::Append);
     p->start(program, args);
+    p->waitForStarted(10000); // so that state() tells running from starting
     m_processes << p;
     return p;
 }
@@ -107,45 +113,69 @@ bool E2eSession::startDesktop(QString *error)
             return false;
         }
     }
+    // A display number can be taken over by a stale lock of a dead server;
+    // a fresh server on another number fixes that.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        QProcess *xvfb = nullptr;
+        QProcess *tray = nullptr;
+        if (startX(&xvfb, error) && startTray(&tray, error))
+            return true;
+        for (QProcess *p : {tray, xvfb}) {
+            if (p && p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+    return false;
+}
+
+bool E2eSession::startX(QProcess **xvfb, QString *error)
+{
     // Xvfb picks a free display itself and writes its number to stdout.
-    QProcess *xvfb =
-        spawn(QStringLiteral("Xvfb"),
-              {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-               QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-               QStringLiteral("tcp")});
+    *xvfb = spawn(QStringLiteral("Xvfb"),
+                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                   QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                   QStringLiteral("tcp")});
     QByteArray number;
-    if (!QTest::qWaitFor(
-            [&] {
-                number += xvfb->readAllStandardOutput();
-                return number.contains('\n') || xvfb->state() == QProcess::NotRunning;
-            },
-            kStartTimeoutMs) ||
-        !number.contains('\n')) {
+    const bool up = QTest::qWaitFor(
+        [&] {
+            number += (*xvfb)->readAllStandardOutput();
+            return number.contains('\n') || (*xvfb)->state() == QProcess::NotRunning;
+        },
+        kStartTimeoutMs);
+    if (!up || !number.contains('\n')) {
         *error = QStringLiteral("Xvfb did not start");
         return false;
     }
     m_display = u':' + QString::fromLatin1(number.trimmed());
-
-    // A tray along the bottom edge, like a taskbar.
-    spawn(QStringLiteral("trayer"),
-          {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-           QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-           QStringLiteral("--width"), QStringLiteral("200"), QStringLiteral("--height"),
-           QStringLiteral("32")});
-    if (!QTest::qWaitFor(
-            [&] {
-                int code = 1;
-                run(QStringLiteral("xdotool"),
-                    {QStringLiteral("search"), QStringLiteral("--classname"),
-                     QStringLiteral("trayer")},
-                    &code);
-                return code == 0;
-            },
-            kStartTimeoutMs)) {
-        *error = QStringLiteral("trayer did not start on %1").arg(m_display);
-        return false;
-    }
     return true;
+}
+
+bool E2eSession::startTray(QProcess **tray, QString *error)
+{
+    // A tray along the bottom edge, like a taskbar.
+    *tray = spawn(QStringLiteral("trayer"),
+                  {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+                   QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                   QStringLiteral("--width"), QStringLiteral("200"), QStringLiteral("--height"),
+                   QStringLiteral("32")});
+    const auto trayUp = [&] {
+        int code = 1;
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--classname"), QStringLiteral("trayer")},
+            &code);
+        return code == 0;
+    };
+    if (QTest::qWaitFor([&] { return trayUp() || (*tray)->state() == QProcess::NotRunning; },
+                        kStartTimeoutMs) &&
+        (*tray)->state() == QProcess::Running)
+        return true;
+    QFile log(m_dir.filePath(QStringLiteral("trayer.err")));
+    log.open(QIODevice::ReadOnly);
+    *error = QStringLiteral("trayer did not start on %1: %2")
+                 .arg(m_display, QString::fromLocal8Bit(log.readAll().right(500)));
+    return false;
 }
 
 bool E2eSession::startDaemon(const QStringList &args)
@@ -156,16 +186,21 @@ bool E2eSession::startDaemon(const QStringList &args)
                          args,
                      true);
     const QString socket = m_dir.filePath(QStringLiteral("daemon.sock"));
-    return QTest::qWaitFor(
-               [&] {
-                   if (m_daemon->state() == QProcess::NotRunning)
-                       return true;
-                   QLocalSocket probe;
-                   probe.connectToServer(socket);
-                   return probe.waitForConnected(100);
-               },
-               kStartTimeoutMs) &&
-           m_daemon->state() == QProcess::Running;
+    const bool serving = QTest::qWaitFor(
+                             [&] {
+                                 if (m_daemon->state() == QProcess::NotRunning)
+                                     return true;
+                                 QLocalSocket probe;
+                                 probe.connectToServer(socket);
+                                 return probe.waitForConnected(100);
+                             },
+                             kStartTimeoutMs) &&
+                         m_daemon->state() == QProcess::Running;
+    if (!serving)
+        qWarning("development daemon not serving: state %d, exit status %d, code %d, error %s",
+                 int(m_daemon->state()), int(m_daemon->exitStatus()), m_daemon->exitCode(),
+                 qPrintable(m_daemon->errorString()));
+    return serving;
 }
 
 void E2eSession::killDaemon()
@@ -245,6 +280,8 @@ QList<E2eSession::Window> E2eSession::appWindows() const
         windows.append(
             {id.trimmed().toULongLong(), QRect(values.value("X"), values.value("Y"),
                                                values.value("WIDTH"), values.value("HEIGHT"))});
+        if (isOther(windows.constLast()))
+            m_seenOthers.insert(windows.constLast().id);
     }
     return windows;
 }
@@ -276,12 +313,28 @@ E2eSession::Window E2eSession::trayIcon() const
     return {};
 }
 
+QByteArray E2eSession::describe(const QList<Window> &windows)
+{
+    QByteArray text;
+    for (const Window &w : windows) {
+        text += QByteArray::number(w.id) + " at " + QByteArray::number(w.rect.x()) + ',' +
+                QByteArray::number(w.rect.y()) + ' ' + QByteArray::number(w.rect.width()) + 'x' +
+                QByteArray::number(w.rect.height()) + "; ";
+    }
+    return text;
+}
+
+bool E2eSession::isOther(const Window &w)
+{
+    const bool tray = w.rect.width() <= 64 && w.rect.height() <= 64;
+    return !tray && w.rect.size() != QSize(400, 620) && w.rect.size() != QSize(280, 206);
+}
+
 QList<E2eSession::Window> E2eSession::otherWindows() const
 {
     QList<Window> others;
     for (const Window &w : appWindows()) {
-        if (w.rect.size() != QSize(400, 620) && w.rect.size() != QSize(280, 206) &&
-            !(w.rect.width() <= 64 && w.rect.height() <= 64))
+        if (isOther(w))
             others << w;
     }
     return others;
@@ -305,7 +358,11 @@ QColor E2eSession::mainPixel(const QPoint &at) const
 
 int E2eSession::countNear(const QRect &rect, const QColor &colour) const
 {
-    const QImage shot = screenshot();
+    return countNear(screenshot(), rect, colour);
+}
+
+int E2eSession::countNear(const QImage &shot, const QRect &rect, const QColor &colour)
+{
     int count = 0;
     for (int y = rect.top(); y <= rect.bottom(); ++y) {
         for (int x = rect.left(); x <= rect.right(); ++x) {
@@ -334,4 +391,50 @@ void E2eSession::clickMain(const QPoint &windowPos) const
     const Window main = mainWindow();
     if (main.id)
         click(main.rect.topLeft() + windowPos);
+}
+
+int E2eSession::findInColumn(int x, int yFrom, int yTo, const QColor &colour) const
+{
+    const Window main = mainWindow();
+    if (!main.id)
+        return -1;
+    const QImage shot = screenshot();
+    for (int y = yFrom; y <= yTo; ++y) {
+        if (near(shot.pixelColor(main.rect.topLeft() + QPoint(x, y)), colour))
+            return y;
+    }
+    return -1;
+}
+
+bool E2eSession::showsSignedIn() const
+{
+    return near(mainPixel(Probe::kSettingsButton), Palette::color(Palette::Role::SurfaceAlt, true));
+}
+
+bool E2eSession::showsLoginScreen() const
+{
+    const QImage shot = screenshot();
+    const Window main = mainWindow();
+    return main.id &&
+           near(shot.pixelColor(main.rect.topLeft() + Probe::kLanguageEn),
+                Palette::color(Palette::Role::Accent, true)) &&
+           near(shot.pixelColor(main.rect.topLeft() + Probe::kSettingsButton),
+                Palette::color(Palette::Role::Surface, true));
+}
+
+bool E2eSession::showsIdleDial() const
+{
+    return near(mainPixel(Probe::kDialIdleRing), Palette::color(Palette::Role::SurfaceAlt, true),
+                2);
+}
+
+bool E2eSession::signIn()
+{
+    if (!QTest::qWaitFor([&] { return showsLoginScreen(); }, kStartTimeoutMs))
+        return false;
+    const qsizetype urlsBefore = openedUrls().size();
+    clickMain(Probe::kSignIn);
+    return QTest::qWaitFor([&] { return openedUrls().size() > urlsBefore; }, kStartTimeoutMs) &&
+           openedUrls().constLast().startsWith(QStringLiteral("http://127.0.0.1:")) &&
+           QTest::qWaitFor([&] { return showsSignedIn(); }, kStartTimeoutMs);
 }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QProcess>
 #include <QRect>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -50,15 +51,37 @@ public:
     Window mainWindow() const;  // the 400 x 620 window, or id 0
     Window popupWindow() const; // the 280 x 206 tray popup, or id 0
     Window trayIcon() const;    // the icon docked in the tray, or id 0
+    static bool isOther(const Window &w);
+    static QByteArray describe(const QList<Window> &windows);
     // Anything else the app shows: balloons.
     QList<Window> otherWindows() const;
+    // Every such window that any look at the screen has come across since
+    // the last clear: a balloon lives for seconds, between two looks.
+    QSet<qulonglong> seenOtherWindows() const { return m_seenOthers; }
+    void clearSeenOtherWindows() { m_seenOthers.clear(); }
 
     QImage screenshot() const;
     // The colour at a point of the main window (window coordinates).
     QColor mainPixel(const QPoint &at) const;
     // How many pixels of the rectangle (screen coordinates) are near colour.
     int countNear(const QRect &rect, const QColor &colour) const;
+    static int countNear(const QImage &shot, const QRect &rect, const QColor &colour);
     static bool near(const QColor &a, const QColor &b, int tolerance = 14);
+
+    // The first y (window coordinates) from yFrom to yTo at which the main
+    // window shows colour in column x, or -1.
+    int findInColumn(int x, int yFrom, int yTo, const QColor &colour) const;
+
+    // Signs in the way a person does: the login screen's button, the page
+    // opened in the browser (which the daemon approves by itself with
+    // --auto-login), and the window moving on to the signed-in screens.
+    bool signIn();
+    // The title bar shows the settings button only to a signed-in user.
+    bool showsSignedIn() const;
+    bool showsLoginScreen() const;
+    // The main screen, idle and fully faded in (a screen takes no clicks
+    // while it fades in).
+    bool showsIdleDial() const;
 
     void click(const QPoint &screenPos, int button = 1) const;
     void clickMain(const QPoint &windowPos) const;
@@ -67,6 +90,8 @@ public:
     QString display() const { return m_display; }
 
 private:
+    bool startX(QProcess **xvfb, QString *error);
+    bool startTray(QProcess **tray, QString *error);
     QProcess *spawn(const QString &program, const QStringList &args, bool forwardErrors = false);
     QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr) const;
     QProcessEnvironment environment() const;
@@ -76,6 +101,7 @@ private:
     QList<QProcess *> m_processes;
     QProcess *m_daemon = nullptr;
     QProcess *m_app = nullptr;
+    mutable QSet<qulonglong> m_seenOthers;
 };
 
 // The places the tests look at on the main window, from its layout: the
@@ -84,7 +110,9 @@ private:
 namespace Probe {
 inline constexpr QPoint kTitleDot{61, 33};        // the VPN-state dot of the title bar
 inline constexpr QPoint kSettingsButton{256, 33}; // inside the gear button, left of its glyph
-inline constexpr QPoint kLanguageEn{300, 79}; // the login screen's "EN" button, left of its text
-inline constexpr QPoint kSignIn{200, 558};    // the login screen's sign-in button
-inline constexpr QPoint kDialIdle{200, 300};  // the dial's centre while not connected
+inline constexpr QPoint kLanguageEn{300, 79};    // the login screen's "EN" button, left of its text
+inline constexpr QPoint kSignIn{200, 558};       // the login screen's sign-in button
+inline constexpr QPoint kDialIdleRing{200, 211}; // the top of its ring then
+inline constexpr QPoint kDialIdle{200, 300};     // the dial's centre while not connected
+inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed and traffic tiles
 } // namespace Probe

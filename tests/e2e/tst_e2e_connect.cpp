@@ -1,0 +1,122 @@
+#include "e2esession.h"
+#include "settings/palette.h"
+
+#include <QtTest>
+
+// The road of one request, from the click on the dial to the moving counters,
+// and a connect that fails and is tried again.
+class TestE2eConnect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void roadOfOneRequest();
+    void failedConnectShowsErrorScreenThenTryAgain();
+
+private:
+    std::unique_ptr<E2eSession> m_session;
+};
+
+static const QByteArray kConnect =
+    "{\"cmd\":\"connect\",\"payload\":{\"games\":false,\"whitelist\":false}}";
+
+static QColor dark(Palette::Role role)
+{
+    return Palette::color(role, true);
+}
+
+void TestE2eConnect::init()
+{
+    m_session = std::make_unique<E2eSession>();
+    QString error;
+    if (!m_session->startDesktop(&error)) {
+        if (error.contains("not installed"))
+            QSKIP(qPrintable(error));
+        QFAIL(qPrintable(error));
+    }
+}
+
+void TestE2eConnect::cleanup()
+{
+    m_session.reset();
+}
+
+void TestE2eConnect::roadOfOneRequest()
+{
+    E2eSession &s = *m_session;
+    // A slow tunnel, so the amber state can be seen.
+    QVERIFY(s.startDaemon({"--auto-login", "0.3", "--connect-delay", "3"}));
+    s.startApp();
+    QVERIFY(s.signIn());
+    QVERIFY(s.daemonReceived("{\"cmd\":\"login_start\"}"));
+    QVERIFY(E2eSession::near(s.mainPixel(Probe::kTitleDot), dark(Palette::Role::FgMuted)));
+
+    QTRY_VERIFY_WITH_TIMEOUT(s.showsIdleDial(), 10000);
+    s.clearSeenOtherWindows();
+    s.clickMain(Probe::kDialIdle);
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kConnect), 10000);
+    QCOMPARE(s.daemonLog().count(kConnect), 1);
+
+    // Amber while connecting, in the title bar and on the tray icon at once
+    // (one screenshot); no balloon. Then green in both places.
+    const QRect main = s.mainWindow().rect;
+    const QRect tray = s.trayIcon().rect;
+    const auto dotsAre = [&](const QColor &title, const QColor &icon) {
+        s.appWindows(); // notes any balloon on the way
+        const QImage shot = s.screenshot();
+        return E2eSession::near(shot.pixelColor(main.topLeft() + Probe::kTitleDot), title) &&
+               E2eSession::countNear(shot, tray, icon) >= 8;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(dotsAre(dark(Palette::Role::Warning), QColor("#F0A500")), 10000);
+    const QList<E2eSession::Window> early = s.otherWindows();
+    QVERIFY2(early.isEmpty(), E2eSession::describe(early).constData());
+    QVERIFY(s.seenOtherWindows().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(dotsAre(dark(Palette::Role::Success), QColor("#2FBF71")), 10000);
+    QCOMPARE(s.countNear(tray, QColor("#F0A500")), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.otherWindows().isEmpty() || !s.seenOtherWindows().isEmpty(), 10000);
+
+    // Speeds and traffic move with the daemon's counters.
+    const auto trafficText = [&] {
+        const E2eSession::Window main = s.mainWindow();
+        return s.screenshot().copy(Probe::kTrafficTiles.translated(main.rect.topLeft()));
+    };
+    const QImage before = trafficText();
+    QVERIFY(!before.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(trafficText() != before, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.otherWindows().isEmpty(), 15000); // the balloon has gone
+    QCOMPARE(s.seenOtherWindows().size(), 1);
+    QVERIFY(E2eSession::near(s.mainPixel(Probe::kTitleDot), dark(Palette::Role::Success)));
+}
+
+void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
+{
+    E2eSession &s = *m_session;
+    QVERIFY(s.startDaemon({"--auto-login", "0", "--connect-delay", "0.3", "--fail-connect",
+                           "No transport got through (e2e)", "--fail-count", "1"}));
+    s.startApp();
+    QVERIFY(s.signIn());
+    QTRY_VERIFY_WITH_TIMEOUT(s.showsIdleDial(), 10000);
+    s.clickMain(Probe::kDialIdle);
+
+    // The error screen: its red warning sign and its try-again button below.
+    const QColor danger = dark(Palette::Role::Danger);
+    QTRY_VERIFY_WITH_TIMEOUT(E2eSession::near(s.mainPixel(Probe::kTitleDot), danger), 10000);
+    int sign = -1;
+    QTRY_VERIFY_WITH_TIMEOUT((sign = s.findInColumn(200, 60, 600, danger)) > 0, 10000);
+    const int button = s.findInColumn(200, sign + 90, 600, dark(Palette::Role::Accent));
+    QVERIFY2(button > 0, "no try-again button under the warning sign");
+    QVERIFY(s.countNear(s.trayIcon().rect, QColor("#E5484D")) >= 8);
+
+    s.clickMain(QPoint(60, button + 10));
+    QTRY_COMPARE_WITH_TIMEOUT(s.daemonLog().count(kConnect), 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        E2eSession::near(s.mainPixel(Probe::kTitleDot), dark(Palette::Role::Success)), 10000);
+    // The main screen is back, its dial green, and no warning sign above it.
+    QTRY_VERIFY_WITH_TIMEOUT(s.findInColumn(200, 60, 400, dark(Palette::Role::Success)) > 0, 10000);
+    QCOMPARE(s.findInColumn(200, 60, 400, danger), -1);
+}
+
+QTEST_MAIN(TestE2eConnect)
+#include "tst_e2e_connect.moc"

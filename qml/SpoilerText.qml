@@ -18,6 +18,7 @@ Item {
         id: label
         visible: false
         color: "white"
+        textFormat: Text.PlainText // it shows the daemon's text: never markup
     }
 
     SpoilerBlur {

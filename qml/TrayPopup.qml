@@ -169,6 +169,7 @@ Window {
                     objectName: "versionLabel"
                     color: appSettings.fgMuted
                     font.pixelSize: 10
+                    textFormat: Text.PlainText // the daemon's text: never markup
                     text: trayManager.version.length > 0 ? "v" + trayManager.version : ""
                 }
             }

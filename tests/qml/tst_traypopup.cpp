@@ -319,6 +319,11 @@ void TrayPopupTest::versionLabel()
     QCOMPARE(label->property("text").toString(), QString());
     m_tray->setVersion(QStringLiteral("2.4.1"));
     QCOMPARE(label->property("text").toString(), QStringLiteral("v2.4.1"));
+
+    // The version comes from another process: markup in it is shown, not obeyed.
+    const qreal plainWidth = label->implicitWidth();
+    m_tray->setVersion(QStringLiteral("<b></b><i></i>2.4.1"));
+    QVERIFY2(label->implicitWidth() > plainWidth + 20, "markup in the version was rendered");
 }
 
 void TrayPopupTest::openButtonHidesAndAsksForWindow()

@@ -140,6 +140,15 @@ Item {
             compare(spoiler.height, 0);
         }
 
+        // The daemon's text is shown as written: markup in it is not obeyed.
+        function test_spoilerShowsMarkupAsText() {
+            var plain = createTemporaryObject(spoilerComponent, scene, { text: "host" });
+            var marked = createTemporaryObject(spoilerComponent, scene,
+                                               { text: "<b></b><i></i>host" });
+            verify(marked.implicitWidth > plain.implicitWidth + 20,
+                   "markup was rendered instead of shown: " + marked.implicitWidth);
+        }
+
         function test_spoilerClickFlips() {
             var spoiler = createTemporaryObject(spoilerComponent, scene, { text: "203.0.113.7:51820" });
             verify(spoiler.width > 0 && spoiler.height > 0);

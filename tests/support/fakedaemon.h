@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ipc/pipeclient.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QLocalServer>
@@ -39,6 +41,29 @@ public:
         QVERIFY(m_peer);
         m_peer->write(bytes);
         m_peer->flush();
+    }
+
+    // Sends the event lines, then waits until the client has handled all of
+    // them: events are handled in order, so a "pong" sent last marks the end.
+    bool deliver(PipeClient &client, const QList<QByteArray> &lines, int timeoutMs = 5000)
+    {
+        const QString tag = QStringLiteral("marker-%1").arg(++m_marker);
+        QSignalSpy done(&client, &PipeClient::versionReceived);
+        for (const QByteArray &line : lines)
+            send(line);
+        send(R"({"type":"pong","version":")" + tag.toUtf8() + R"("})");
+        return QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant> &args : done)
+                    if (args.value(0).toString() == tag)
+                        return true;
+                return false;
+            },
+            timeoutMs);
+    }
+    bool deliver(PipeClient &client, const QByteArray &line)
+    {
+        return deliver(client, QList<QByteArray>{line});
     }
 
     // Closes the current connection from the daemon's side.
@@ -92,4 +117,5 @@ private:
     int m_readCalls = 0;
     int m_connections = 0;
     int m_disconnects = 0;
+    int m_marker = 0;
 };

@@ -34,7 +34,6 @@ struct UiShell
     // Last, so that it goes first and no QML object outlives what it binds to.
     QQmlApplicationEngine engine;
     QQuickWindow *window = nullptr;
-    int marker = 0;
 
     // Loads the interface, connects the pipe and, unless told otherwise,
     // reports a signed-in user with the VPN down.
@@ -83,24 +82,8 @@ struct UiShell
                '}';
     }
 
-    // Sends the event lines and waits until the client has handled all of
-    // them: events are handled in order, so a "pong" sent last marks the end.
-    bool deliver(const QList<QByteArray> &lines)
-    {
-        const QString tag = QStringLiteral("marker-%1").arg(++marker);
-        QSignalSpy done(&pipe, &PipeClient::versionReceived);
-        for (const QByteArray &line : lines)
-            daemon.send(line);
-        daemon.send("{\"type\":\"pong\",\"version\":\"" + tag.toUtf8() + "\"}");
-        return QTest::qWaitFor(
-            [&] {
-                for (const QList<QVariant> &args : done)
-                    if (args.value(0).toString() == tag)
-                        return true;
-                return false;
-            },
-            5000);
-    }
+    // Sends the event lines and waits until the client has handled all of them.
+    bool deliver(const QList<QByteArray> &lines) { return daemon.deliver(pipe, lines); }
     bool deliver(const QByteArray &line) { return deliver(QList<QByteArray>{line}); }
 
     // Waits until the client has written this exact command line.

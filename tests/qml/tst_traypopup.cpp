@@ -3,6 +3,7 @@
 #include "tray/traymanager.h"
 
 #include "fakedaemon.h"
+#include "quickitems.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -25,25 +26,6 @@ namespace {
 const QByteArray kConnectLine = R"({"cmd":"connect","payload":{"games":false,"whitelist":true}})";
 const QByteArray kDisconnectLine = R"({"cmd":"disconnect"})";
 const QByteArray kPingLine = R"({"cmd":"ping"})";
-
-QQuickItem *findItem(QQuickItem *from, const QString &name)
-{
-    if (!from)
-        return nullptr;
-    if (from->objectName() == name)
-        return from;
-    const QList<QQuickItem *> children = from->childItems();
-    for (QQuickItem *child : children)
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    return nullptr;
-}
-
-// Whether the item and all its ancestors are visible.
-bool shown(const QQuickItem *item)
-{
-    return item && item->isVisible();
-}
 
 } // namespace
 
@@ -143,9 +125,7 @@ void TrayPopupTest::open()
 
 void TrayPopupTest::click(QQuickItem *target)
 {
-    QVERIFY(target);
-    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QTest::mouseClick(m_popup, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    clickItem(m_popup, target);
 }
 
 // The command line a click on the button makes the client write, or nothing:

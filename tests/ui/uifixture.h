@@ -5,6 +5,7 @@
 #include "tray/traymanager.h"
 
 #include "fakedaemon.h"
+#include "quickitems.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,19 +96,6 @@ struct UiShell
     // The first item of the window's visual tree with this object name.
     QQuickItem *item(const QString &name) const { return findItem(window->contentItem(), name); }
 
-    static QQuickItem *findItem(QQuickItem *from, const QString &name)
-    {
-        if (!from)
-            return nullptr;
-        if (from->objectName() == name)
-            return from;
-        const QList<QQuickItem *> children = from->childItems();
-        for (QQuickItem *child : children)
-            if (QQuickItem *found = findItem(child, name))
-                return found;
-        return nullptr;
-    }
-
     // The screen instance the content area shows.
     QQuickItem *screenItem() const
     {
@@ -121,16 +109,10 @@ struct UiShell
     }
 
     // Whether the item and every ancestor are visible (what the user sees).
-    static bool shown(const QQuickItem *it) { return it && it->isVisible(); }
+    static bool shown(const QQuickItem *it) { return ::shown(it); }
 
     // A left click in the middle of the item, as the user would make it.
-    void click(QQuickItem *target)
-    {
-        QVERIFY(target);
-        const QPointF centre =
-            target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
+    void click(QQuickItem *target) { clickItem(window, target); }
 };
 
 // Each test executable gets the same start: a private configuration, token

@@ -1,3 +1,4 @@
+#include "app/qmlcontext.h"
 #include "app/singleinstance.h"
 #include "app/wiring.h"
 #include "daemon/daemonlauncher.h"
@@ -81,9 +82,7 @@ int main(int argc, char *argv[])
     // The engine is the last local, so it is destroyed first and no QML object
     // outlives the objects it binds to.
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("pipeClient"), &pipeClient);
-    engine.rootContext()->setContextProperty(QStringLiteral("trayManager"), &trayManager);
-    engine.rootContext()->setContextProperty(QStringLiteral("appSettings"), &appSettings);
+    publishCoreObjects(engine.rootContext(), &pipeClient, &trayManager, &appSettings);
     engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     if (engine.rootObjects().isEmpty())
         return -1;

@@ -1,3 +1,4 @@
+#include "app/qmlcontext.h"
 #include "ipc/pipeclient.h"
 #include "settings/appsettings.h"
 #include "tray/traymanager.h"
@@ -84,9 +85,7 @@ void TrayPopupTest::init()
     m_settings->setGames(false);
 
     m_engine = std::make_unique<QQmlEngine>();
-    m_engine->rootContext()->setContextProperty(QStringLiteral("pipeClient"), m_pipe.get());
-    m_engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), m_tray.get());
-    m_engine->rootContext()->setContextProperty(QStringLiteral("appSettings"), m_settings.get());
+    publishCoreObjects(m_engine->rootContext(), m_pipe.get(), m_tray.get(), m_settings.get());
     QQmlComponent component(m_engine.get(), QUrl(QStringLiteral("qrc:/qml/TrayPopup.qml")));
     QObject *object = component.create();
     QVERIFY2(object, qPrintable(component.errorString()));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/qmlcontext.h"
 #include "ipc/pipeclient.h"
 #include "settings/appsettings.h"
 #include "tray/traymanager.h"
@@ -49,9 +50,7 @@ struct UiShell
 
         if (!daemon.listen())
             return false;
-        engine.rootContext()->setContextProperty(QStringLiteral("pipeClient"), &pipe);
-        engine.rootContext()->setContextProperty(QStringLiteral("trayManager"), &tray);
-        engine.rootContext()->setContextProperty(QStringLiteral("appSettings"), &settings);
+        publishCoreObjects(engine.rootContext(), &pipe, &tray, &settings);
         engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
         if (engine.rootObjects().isEmpty())
             return false;

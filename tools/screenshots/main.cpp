@@ -6,6 +6,7 @@
 
 #include "scripteddaemon.h"
 
+#include "app/qmlcontext.h"
 #include "ipc/pipeclient.h"
 #include "settings/appsettings.h"
 #include "tray/traymanager.h"
@@ -132,9 +133,7 @@ private:
 
 bool Renderer::load()
 {
-    m_engine.rootContext()->setContextProperty(QStringLiteral("pipeClient"), &m_pipe);
-    m_engine.rootContext()->setContextProperty(QStringLiteral("trayManager"), &m_tray);
-    m_engine.rootContext()->setContextProperty(QStringLiteral("appSettings"), &m_settings);
+    publishCoreObjects(m_engine.rootContext(), &m_pipe, &m_tray, &m_settings);
     m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     if (m_engine.rootObjects().isEmpty())
         return false;

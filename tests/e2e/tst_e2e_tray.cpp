@@ -1,0 +1,121 @@
+#include "e2esession.h"
+
+#include <QtTest>
+
+// The tray popup as a person uses it, and the interface riding out a daemon
+// that dies and comes back.
+class TestE2eTray : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void popupBesideIconHidesOnClickElsewhere();
+    void popupQuitEndsAppAndDaemon();
+    void daemonRestartWhileRunning();
+
+private:
+    bool openPopup();
+
+    std::unique_ptr<E2eSession> m_session;
+};
+
+static const QByteArray kStatusQuery = "{\"cmd\":\"status\"}";
+static const QByteArray kShutdown = "{\"cmd\":\"shutdown\"}";
+
+void TestE2eTray::init()
+{
+    m_session = std::make_unique<E2eSession>();
+    QString error;
+    if (!m_session->startDesktop(&error)) {
+        if (error.contains("not installed"))
+            QSKIP(qPrintable(error));
+        QFAIL(qPrintable(error));
+    }
+}
+
+void TestE2eTray::cleanup()
+{
+    m_session.reset();
+}
+
+bool TestE2eTray::openPopup()
+{
+    E2eSession &s = *m_session;
+    if (!s.startDaemon())
+        return false;
+    s.startApp();
+    // Up and talking to the daemon, before the first click.
+    if (!QTest::qWaitFor([&] { return s.trayIcon().id != 0; }, 20000) ||
+        !QTest::qWaitFor([&] { return s.daemonReceived(kStatusQuery); }, 10000) ||
+        s.popupWindow().id != 0)
+        return false;
+    s.click(s.trayIcon().rect.center(), 3);
+    return QTest::qWaitFor([&] { return s.popupWindow().id != 0; }, 10000);
+}
+
+void TestE2eTray::popupBesideIconHidesOnClickElsewhere()
+{
+    E2eSession &s = *m_session;
+    QVERIFY(openPopup());
+    // Above the icon, centred on it as far as the screen's edge allows
+    // (1280 x 800 here, 8 px kept clear).
+    const QRect icon = s.trayIcon().rect;
+    const int anchorX = icon.left() + (icon.width() - 1) / 2;
+    const QPoint expected(qBound(8, anchorX - 140, 1280 - 288), icon.top() - 206 - 12);
+    QCOMPARE(s.popupWindow().rect.topLeft(), expected);
+
+    // A click on another program's window takes the focus, and the popup goes.
+    QVERIFY(s.startOtherWindow(QRect(500, 100, 300, 200)));
+    s.click(QPoint(650, 200));
+    QTRY_VERIFY_WITH_TIMEOUT(s.popupWindow().id == 0, 10000);
+    QVERIFY(s.mainWindow().id); // the window stays as it was
+    QCOMPARE(s.app()->state(), QProcess::Running);
+}
+
+void TestE2eTray::popupQuitEndsAppAndDaemon()
+{
+    E2eSession &s = *m_session;
+    QVERIFY(openPopup());
+    QVERIFY(!s.daemonReceived(kShutdown));
+    // Its quit button ends the process; with the kill switch at "never" the
+    // daemon is asked to shut down, and does.
+    s.click(s.popupWindow().rect.topLeft() + QPoint(220, 172));
+    QProcess *app = s.app();
+    QVERIFY(app->waitForFinished(15000));
+    QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app->exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kShutdown), 10000);
+    QVERIFY(s.daemon()->waitForFinished(10000));
+    QCOMPARE(s.daemon()->exitCode(), 0);
+}
+
+void TestE2eTray::daemonRestartWhileRunning()
+{
+    E2eSession &s = *m_session;
+    QVERIFY(s.startDaemon({"--auto-login", "0"}));
+    QProcess *app = s.startApp();
+    QVERIFY(s.signIn());
+
+    // While the daemon is gone the pipe is down, so the login screen shows.
+    s.killDaemon();
+    QTRY_VERIFY_WITH_TIMEOUT(s.showsLoginScreen(), 10000);
+
+    // A new daemon (a new token, the sign-in remembered) brings the user back
+    // signed in, with no restart of the interface.
+    QVERIFY(s.startDaemon({"--auto-login", "0"}));
+    QTRY_VERIFY_WITH_TIMEOUT(s.showsSignedIn(), 15000);
+    QCOMPARE(app->state(), QProcess::Running);
+    QStringList tokens;
+    for (const QByteArray &line : s.daemonLog()) {
+        if (line.startsWith("{\"magic\""))
+            tokens << QString::fromUtf8(line);
+    }
+    QCOMPARE(tokens.size(), 2);
+    QVERIFY(tokens.at(0) != tokens.at(1));
+    QCOMPARE(s.daemonLog().count("{\"cmd\":\"login_start\"}"), 1); // not signed in twice
+}
+
+QTEST_MAIN(TestE2eTray)
+#include "tst_e2e_tray.moc"

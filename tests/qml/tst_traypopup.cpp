@@ -5,6 +5,7 @@
 
 #include "fakedaemon.h"
 #include "quickitems.h"
+#include "uitestmain.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -419,17 +420,6 @@ void TrayPopupTest::openAtUsesAvailableDesktop()
              QPoint(desktop.x() + desktop.width() - 288, desktop.bottom() - 218));
 }
 
-int main(int argc, char *argv[])
-{
-    QTemporaryDir isolation;
-    qputenv("XDG_CONFIG_HOME", (isolation.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("PROGRAMDATA", (isolation.path() + QStringLiteral("/programdata")).toUtf8());
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kestrix"));
-    QApplication::setOrganizationName(QStringLiteral("Kest"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    TrayPopupTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KESTRIX_UI_TEST_MAIN(TrayPopupTest)
 
 #include "tst_traypopup.moc"

@@ -7,6 +7,7 @@
 
 #include "fakedaemon.h"
 #include "quickitems.h"
+#include "uitestmain.h"
 
 #include <QApplication>
 #include <QDir>
@@ -113,25 +114,3 @@ struct UiShell
     // A left click in the middle of the item, as the user would make it.
     void click(QQuickItem *target) { clickItem(window, target); }
 };
-
-// Each test executable gets the same start: a private configuration, token
-// and home folder, set before anything reads them, and the application's names.
-#define KESTRIX_UI_TEST_MAIN(TestClass)                                                            \
-    int main(int argc, char *argv[])                                                               \
-    {                                                                                              \
-        QTemporaryDir isolation;                                                                   \
-        qputenv("XDG_CONFIG_HOME", (isolation.path() + QStringLiteral("/config")).toUtf8());       \
-        qputenv("PROGRAMDATA", (isolation.path() + QStringLiteral("/programdata")).toUtf8());      \
-        qputenv("HOME", (isolation.path() + QStringLiteral("/home")).toUtf8());                    \
-        qunsetenv("XDG_DESKTOP_DIR");                                                              \
-        const QString runtime = isolation.path() + QStringLiteral("/runtime");                     \
-        QDir().mkpath(runtime);                                                                    \
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);    \
-        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());                                              \
-        QApplication app(argc, argv);                                                              \
-        QApplication::setApplicationName(QStringLiteral("Kestrix"));                               \
-        QApplication::setOrganizationName(QStringLiteral("Kest"));                                 \
-        QApplication::setQuitOnLastWindowClosed(false);                                            \
-        TestClass test;                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                    \
-    }

@@ -408,7 +408,9 @@ int E2eSession::findInColumn(int x, int yFrom, int yTo, const QColor &colour) co
 
 bool E2eSession::showsSignedIn() const
 {
-    return near(mainPixel(Probe::kSettingsButton), Palette::color(Palette::Role::SurfaceAlt, true));
+    // Surface and its alternate differ by a few steps only: compare closely.
+    return near(mainPixel(Probe::kSettingsButton), Palette::color(Palette::Role::SurfaceAlt, true),
+                2);
 }
 
 bool E2eSession::showsLoginScreen() const
@@ -419,7 +421,7 @@ bool E2eSession::showsLoginScreen() const
            near(shot.pixelColor(main.rect.topLeft() + Probe::kLanguageEn),
                 Palette::color(Palette::Role::Accent, true)) &&
            near(shot.pixelColor(main.rect.topLeft() + Probe::kSettingsButton),
-                Palette::color(Palette::Role::Surface, true));
+                Palette::color(Palette::Role::Surface, true), 2);
 }
 
 bool E2eSession::showsIdleDial() const

@@ -60,11 +60,7 @@ struct WiredCore
         });
         wiring->connectCore();
         wiring->connectInterface(&root, &singleInstance);
-        pipe.connectToPipe();
-        if (!daemon.waitForLines(1)) // the handshake
-            return false;
-        daemon.clearLines();
-        return true;
+        return daemon.connectClient(pipe);
     }
 
     QString singleInstancePath() const { return socketDir.path() + QStringLiteral("/single"); }

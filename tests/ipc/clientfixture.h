@@ -19,11 +19,7 @@ struct ConnectedClient
         if (!daemon.listen())
             return false;
         client = std::make_unique<PipeClient>();
-        client->connectToPipe();
-        if (!daemon.waitForLines(1))
-            return false;
-        daemon.clearLines();
-        return true;
+        return daemon.connectClient(*client);
     }
 
     // Sends the lines and waits until the client has handled all of them.

@@ -129,9 +129,7 @@ void TestProtocol::commands()
     FakeDaemon daemon;
     QVERIFY(daemon.listen());
     PipeClient client;
-    client.connectToPipe();
-    QVERIFY(daemon.waitForLines(1)); // the handshake
-    daemon.clearLines();
+    QVERIFY(daemon.connectClient(client));
     const int readsBefore = daemon.readCalls();
 
     send(client);

@@ -95,9 +95,7 @@ void TrayPopupTest::init()
     QVERIFY(!m_popup->isVisible());
     QCOMPARE(m_popup->size(), QSize(280, 206));
 
-    m_pipe->connectToPipe();
-    QVERIFY(m_daemon->waitForLines(1)); // the handshake
-    m_daemon->clearLines();
+    QVERIFY(m_daemon->connectClient(*m_pipe));
 }
 
 void TrayPopupTest::cleanup()

@@ -43,6 +43,17 @@ public:
         m_peer->flush();
     }
 
+    // Connects the client and waits for its handshake line, then forgets it:
+    // lines() holds only what the client writes after.
+    bool connectClient(PipeClient &client, int timeoutMs = 5000)
+    {
+        client.connectToPipe();
+        if (!waitForLines(1, timeoutMs))
+            return false;
+        clearLines();
+        return true;
+    }
+
     // Sends the event lines, then waits until the client has handled all of
     // them: events are handled in order, so a "pong" sent last marks the end.
     bool deliver(PipeClient &client, const QList<QByteArray> &lines, int timeoutMs = 5000)

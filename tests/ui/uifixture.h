@@ -59,10 +59,8 @@ struct UiShell
         if (!window)
             return false;
 
-        pipe.connectToPipe();
-        if (!daemon.waitForLines(1)) // the handshake
+        if (!daemon.connectClient(pipe))
             return false;
-        daemon.clearLines();
         if (signedIn && !deliver(status("disconnected")))
             return false;
         return true;

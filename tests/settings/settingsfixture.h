@@ -95,17 +95,23 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Runs the test class with its store and autostart folder in a temporary folder.
+template <typename TestClass> int runIsolated(int argc, char *argv[])
+{
+    QTemporaryDir root;
+    if (!root.isValid())
+        return 2;
+    isolate(root);
+    QCoreApplication app(argc, argv);
+    TestClass test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 } // namespace SettingsFixture
 
 // A test main whose store and autostart folder live in a temporary folder.
 #define KESTRIX_SETTINGS_TEST_MAIN(TestClass)                                                      \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
-        QTemporaryDir root;                                                                        \
-        if (!root.isValid())                                                                       \
-            return 2;                                                                              \
-        SettingsFixture::isolate(root);                                                            \
-        QCoreApplication app(argc, argv);                                                          \
-        TestClass test;                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                    \
+        return SettingsFixture::runIsolated<TestClass>(argc, argv);                                \
     }

@@ -401,13 +401,7 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         return qstrcmp(argv[1], kPrintDefaults) == 0 ? printDefaults() : writeAndWait();
     }
-    QTemporaryDir root;
-    if (!root.isValid())
-        return 2;
-    isolate(root);
-    QCoreApplication app(argc, argv);
-    TestAppSettings test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolated<TestAppSettings>(argc, argv);
 }
 
 #include "tst_appsettings.moc"

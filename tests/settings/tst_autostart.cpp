@@ -310,13 +310,7 @@ int main(int argc, char *argv[])
         settings.setAutostart(true);
         return settings.autostart() ? 0 : 1;
     }
-    QTemporaryDir root;
-    if (!root.isValid())
-        return 2;
-    isolate(root);
-    QCoreApplication app(argc, argv);
-    TestAutostart test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolated<TestAutostart>(argc, argv);
 }
 
 #include "tst_autostart.moc"

@@ -381,8 +381,10 @@ bool E2eSession::near(const QColor &a, const QColor &b, int tolerance)
 
 void E2eSession::click(const QPoint &screenPos, int button) const
 {
+    // No --sync: it waits for a motion event, and there is none when the
+    // pointer already rests there. The move and the click go out in order.
     run(QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(screenPos.x()),
+        {QStringLiteral("mousemove"), QString::number(screenPos.x()),
          QString::number(screenPos.y()), QStringLiteral("click"), QString::number(button)});
 }
 

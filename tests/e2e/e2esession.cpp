@@ -1,6 +1,11 @@
 #include "e2esession.h"
 
+#include "ipc/linereader.h"
+#include "ipc/protocol.h"
 #include "settings/palette.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <QDir>
 #include <QFile>
@@ -201,6 +206,44 @@ bool E2eSession::startDaemon(const QStringList &args)
                  int(m_daemon->state()), int(m_daemon->exitStatus()), m_daemon->exitCode(),
                  qPrintable(m_daemon->errorString()));
     return serving;
+}
+
+bool E2eSession::setDaemonState(bool authenticated, const QString &killSwitchMode)
+{
+    QDir dir(m_dir.filePath(QStringLiteral("programdata")));
+    if (!dir.mkpath(QStringLiteral("Kestrix")))
+        return false;
+    QFile file(dir.filePath(QStringLiteral("Kestrix/devdaemon-state.json")));
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(
+               QJsonDocument(QJsonObject{{QStringLiteral("authenticated"), authenticated},
+                                         {QStringLiteral("kill_switch_mode"), killSwitchMode}})
+                   .toJson()) > 0;
+}
+
+bool E2eSession::daemonAnswersPing() const
+{
+    QFile tokenFile(m_dir.filePath(QStringLiteral("programdata/Kestrix/pipe.token")));
+    if (!tokenFile.open(QIODevice::ReadOnly))
+        return false;
+    QLocalSocket socket;
+    socket.connectToServer(m_dir.filePath(QStringLiteral("daemon.sock")));
+    if (!socket.waitForConnected(5000))
+        return false;
+    socket.write(Protocol::handshake(QString::fromUtf8(tokenFile.readAll()).trimmed()));
+    socket.write(Protocol::command(QStringLiteral("ping")));
+    socket.flush();
+    LineReader reader;
+    return QTest::qWaitFor(
+        [&] {
+            socket.waitForReadyRead(50);
+            for (const QJsonObject &event : reader.feed(socket.readAll())) {
+                if (event.value(QStringLiteral("type")) == QLatin1String("pong"))
+                    return true;
+            }
+            return false;
+        },
+        kStartTimeoutMs);
 }
 
 void E2eSession::killDaemon()

@@ -27,6 +27,10 @@ public:
     // Xvfb and trayer; false (with a message) when either cannot start.
     bool startDesktop(QString *error);
     bool startDaemon(const QStringList &args = {});
+    // What the daemon remembers from an earlier run; before startDaemon.
+    bool setDaemonState(bool authenticated, const QString &killSwitchMode);
+    // Handshake and ping as a client of its own: true once "pong" came.
+    bool daemonAnswersPing() const;
     void killDaemon();
     QProcess *startApp(const QStringList &args = {});
     // A window of another program, at the given place, that takes the focus

@@ -12,6 +12,7 @@ private slots:
     void init();
     void cleanup();
     void popupBesideIconHidesOnClickElsewhere();
+    void popupQuitEndsAppAndDaemon_data();
     void popupQuitEndsAppAndDaemon();
     void daemonRestartWhileRunning();
 
@@ -88,21 +89,42 @@ void TestE2eTray::popupBesideIconHidesOnClickElsewhere()
     QCOMPARE(s.popupWindow().rect.topLeft(), expected);
 }
 
+void TestE2eTray::popupQuitEndsAppAndDaemon_data()
+{
+    QTest::addColumn<QString>("killSwitch");
+    QTest::addColumn<bool>("daemonShutDown");
+    QTest::newRow("kill switch never") << "never" << true;
+    QTest::newRow("kill switch always") << "always" << false;
+}
+
 void TestE2eTray::popupQuitEndsAppAndDaemon()
 {
+    QFETCH(QString, killSwitch);
+    QFETCH(bool, daemonShutDown);
     E2eSession &s = *m_session;
+    // The daemon starts signed in with that mode, as a service remembers it.
+    QVERIFY(s.setDaemonState(true, killSwitch));
     QVERIFY(openPopup());
-    QVERIFY(!s.daemonReceived(kShutdown));
-    // Its quit button ends the process; with the kill switch at "never" the
-    // daemon is asked to shut down, and does.
+    // Signed in means a full status arrived, the mode with it.
+    QTRY_VERIFY_WITH_TIMEOUT(s.showsSignedIn(), 10000);
+
+    // The quit button ends the process. With the kill switch at "never" the
+    // daemon is asked to shut down, and does; otherwise it is left running.
     s.click(s.popupWindow().rect.topLeft() + QPoint(220, 172));
     QProcess *app = s.app();
     QVERIFY(app->waitForFinished(15000));
     QCOMPARE(app->exitStatus(), QProcess::NormalExit);
     QCOMPARE(app->exitCode(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kShutdown), 10000);
-    QVERIFY(s.daemon()->waitForFinished(10000));
-    QCOMPARE(s.daemon()->exitCode(), 0);
+    if (daemonShutDown) {
+        QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kShutdown), 10000);
+        QVERIFY(s.daemon()->waitForFinished(10000));
+        QCOMPARE(s.daemon()->exitCode(), 0);
+    } else {
+        // A fresh client is answered after everything the app sent was read.
+        QVERIFY(s.daemonAnswersPing());
+        QVERIFY(!s.daemonReceived(kShutdown));
+        QCOMPARE(s.daemon()->state(), QProcess::Running);
+    }
 }
 
 void TestE2eTray::daemonRestartWhileRunning()

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <memory>
 
@@ -120,3 +121,16 @@ inline constexpr QPoint kDialIdleRing{200, 211}; // the top of its ring then
 inline constexpr QPoint kDialIdle{200, 300};     // the dial's centre while not connected
 inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed and traffic tiles
 } // namespace Probe
+
+// Gives the test a fresh desktop (X server and tray) in `session`; skips the
+// test when a tool it needs is not installed.
+#define E2E_START_DESKTOP(session)                                                                 \
+    do {                                                                                           \
+        (session) = std::make_unique<E2eSession>();                                                \
+        QString desktopError;                                                                      \
+        if (!(session)->startDesktop(&desktopError)) {                                             \
+            if (desktopError.contains(QLatin1String("not installed")))                             \
+                QSKIP(qPrintable(desktopError));                                                   \
+            QFAIL(qPrintable(desktopError));                                                       \
+        }                                                                                          \
+    } while (false)

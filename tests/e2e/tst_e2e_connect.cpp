@@ -29,13 +29,7 @@ static QColor dark(Palette::Role role)
 
 void TestE2eConnect::init()
 {
-    m_session = std::make_unique<E2eSession>();
-    QString error;
-    if (!m_session->startDesktop(&error)) {
-        if (error.contains("not installed"))
-            QSKIP(qPrintable(error));
-        QFAIL(qPrintable(error));
-    }
+    E2E_START_DESKTOP(m_session);
 }
 
 void TestE2eConnect::cleanup()

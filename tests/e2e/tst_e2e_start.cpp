@@ -21,13 +21,7 @@ private:
 
 void TestE2eStart::init()
 {
-    m_session = std::make_unique<E2eSession>();
-    QString error;
-    if (!m_session->startDesktop(&error)) {
-        if (error.contains("not installed"))
-            QSKIP(qPrintable(error));
-        QFAIL(qPrintable(error));
-    }
+    E2E_START_DESKTOP(m_session);
     QVERIFY(m_session->startDaemon());
 }
 

@@ -27,13 +27,7 @@ static const QByteArray kShutdown = "{\"cmd\":\"shutdown\"}";
 
 void TestE2eTray::init()
 {
-    m_session = std::make_unique<E2eSession>();
-    QString error;
-    if (!m_session->startDesktop(&error)) {
-        if (error.contains("not installed"))
-            QSKIP(qPrintable(error));
-        QFAIL(qPrintable(error));
-    }
+    E2E_START_DESKTOP(m_session);
 }
 
 void TestE2eTray::cleanup()

@@ -349,8 +349,10 @@ E2eSession::Window E2eSession::popupWindow() const
 
 E2eSession::Window E2eSession::trayIcon() const
 {
+    // The tray sits at the bottom edge. A small window still at the origin is
+    // the icon before the tray has taken it in, or another helper window.
     for (const Window &w : appWindows()) {
-        if (w.rect.width() <= 64 && w.rect.height() <= 64)
+        if (w.rect.width() <= 64 && w.rect.height() <= 64 && w.rect.top() > 0)
             return w;
     }
     return {};

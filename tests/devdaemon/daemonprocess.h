@@ -1,5 +1,7 @@
 #pragma once
 
+#include "localserving.h"
+
 #include "ipc/linereader.h"
 #include "ipc/protocol.h"
 
@@ -46,16 +48,7 @@ public:
         m_process->start();
         if (!m_process->waitForStarted(5000))
             return false;
-        return QTest::qWaitFor(
-                   [&] {
-                       if (m_process->state() == QProcess::NotRunning)
-                           return true;
-                       QLocalSocket probe;
-                       probe.connectToServer(m_socket);
-                       return probe.waitForConnected(100);
-                   },
-                   10000) &&
-               m_process->state() == QProcess::Running;
+        return waitUntilServing(*m_process, m_socket, 10000);
     }
 
     bool waitForExit(int timeoutMs = 10000)

@@ -4,6 +4,8 @@
 #include "ipc/protocol.h"
 #include "settings/palette.h"
 
+#include "localserving.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -191,16 +193,7 @@ bool E2eSession::startDaemon(const QStringList &args)
                          args,
                      true);
     const QString socket = m_dir.filePath(QStringLiteral("daemon.sock"));
-    const bool serving = QTest::qWaitFor(
-                             [&] {
-                                 if (m_daemon->state() == QProcess::NotRunning)
-                                     return true;
-                                 QLocalSocket probe;
-                                 probe.connectToServer(socket);
-                                 return probe.waitForConnected(100);
-                             },
-                             kStartTimeoutMs) &&
-                         m_daemon->state() == QProcess::Running;
+    const bool serving = waitUntilServing(*m_daemon, socket, kStartTimeoutMs);
     if (!serving)
         qWarning("development daemon not serving: state %d, exit status %d, code %d, error %s",
                  int(m_daemon->state()), int(m_daemon->exitStatus()), m_daemon->exitCode(),

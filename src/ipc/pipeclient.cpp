@@ -107,7 +107,12 @@ void PipeClient::onError(QLocalSocket::LocalSocketError)
 
 void PipeClient::onReadyRead()
 {
-    const QList<QJsonObject> messages = m_reader.feed(m_socket->readAll());
+    processIncoming(m_socket->readAll());
+}
+
+void PipeClient::processIncoming(const QByteArray &bytes)
+{
+    const QList<QJsonObject> messages = m_reader.feed(bytes);
     for (const QJsonObject &message : messages)
         handleMessage(message);
 }

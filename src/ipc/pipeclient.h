@@ -60,6 +60,10 @@ public:
     QString connectedSince() const { return m_connectedSince; }
     bool applyingUpdate() const { return m_applyingUpdate; }
 
+    // Everything the socket delivers goes through here: cut into lines and
+    // handled in order. Tests and the fuzzer feed it directly.
+    void processIncoming(const QByteArray &bytes);
+
     // The wall clock behind the speeds, in ms since the epoch; tests replace it.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 

@@ -1,9 +1,10 @@
 #include "ipc/diagcopy.h"
 
-#include <QDir>
-#include <QFile>
+#include "ipc/regularfile.h"
+
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 QString diagFileName(const QString &sourcePath)
 {
@@ -12,46 +13,52 @@ QString diagFileName(const QString &sourcePath)
     return sourcePath.mid(cut + 1);
 }
 
-QString copyDiagnostics(const QString &sourcePath, const QString &destinationDir)
+QString diagnosticsFolder()
+{
+    for (const auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DownloadLocation,
+                                QStandardPaths::HomeLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    }
+    return {};
+}
+
+QString copyDiagnostics(const QString &sourcePath, const QString &destinationDir, qint64 maxBytes)
 {
     const QString name = diagFileName(sourcePath);
     if (destinationDir.isEmpty() || name.isEmpty() || name == QLatin1String(".") ||
         name == QLatin1String(".."))
         return {};
 
-    const QFileInfo source(sourcePath);
-    if (source.isSymLink() || !source.isFile())
+    QFile in;
+    if (!openRegularFile(in, sourcePath, LinkPolicy::Refuse, maxBytes))
         return {};
 
-    QFile in(sourcePath);
-    if (!in.open(QIODevice::ReadOnly))
-        return {};
-
-    const QString destination = destinationDir + QLatin1Char('/') + name;
-    if (QFileInfo(destination).isDir())
-        return {};
-
-    QSaveFile out(destination);
-    // Never fall back to writing in place: a failed copy must not cost the
-    // user the file that is already on the desktop.
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
+    // Created with O_EXCL under a fresh name: nothing planted there can take the bytes.
+    QTemporaryFile out(destinationDir + QStringLiteral("/.") + name + QStringLiteral(".XXXXXX"));
+    if (!out.open())
         return {};
     char chunk[64 * 1024];
+    qint64 total = 0;
     for (;;) {
         const qint64 n = in.read(chunk, sizeof chunk);
-        if (n < 0) {
-            out.cancelWriting();
+        if (n < 0)
             return {};
-        }
         if (n == 0)
             break;
-        if (out.write(chunk, n) != n) {
-            out.cancelWriting();
-            return {};
-        }
+        total += n;
+        if (total > maxBytes || out.write(chunk, n) != n)
+            return {}; // the temporary file removes itself
     }
-    if (!out.commit())
+    out.close();
+    if (out.error() != QFileDevice::NoError)
         return {};
+
+    // A rename replaces a link at the destination, never the file it points to.
+    const QString destination = destinationDir + QLatin1Char('/') + name;
+    if (!replaceFile(out.fileName(), destination))
+        return {};
+    out.setAutoRemove(false);
     return destination;
 }

@@ -7,11 +7,14 @@ namespace {
 
 void parseLine(const QByteArray &raw, QList<QJsonObject> &out)
 {
-    const QByteArray line = raw.trimmed();
+    // Decoded first, so that an invalid byte (a daemon's text in a legacy code
+    // page) becomes U+FFFD instead of costing the whole message, and trimmed
+    // as text, so Unicode spaces around the object do no harm either.
+    const QString line = QString::fromUtf8(raw).trimmed();
     if (line.isEmpty())
         return;
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return;
     out.append(doc.object());

@@ -7,7 +7,8 @@
 // Cuts a byte stream into lines and parses each as a JSON object.
 //
 // The buffer holds bytes, not text: a UTF-8 character split across two reads
-// is decoded only once its line is whole. A line longer than the cap is
+// is decoded only once its line is whole. Each line is decoded with invalid
+// sequences replaced by U+FFFD and trimmed of Unicode whitespace. A line longer than the cap is
 // dropped up to its line feed so a peer that never ends a line cannot grow
 // memory without bound; the lines around it are still handled.
 class LineReader

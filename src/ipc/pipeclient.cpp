@@ -5,7 +5,18 @@
 #include "ipc/protocol.h"
 
 #include <QDateTime>
-#include <QStandardPaths>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QSignalBlocker>
+#include <QThreadPool>
+
+#include <memory>
+
+#ifdef Q_OS_WIN
+#include "ipc/win32pipe.h"
+#else
+#include "ipc/peercredentials_unix.h"
+#endif
 
 namespace {
 
@@ -63,11 +74,59 @@ void PipeClient::tryReconnect()
 
 void PipeClient::openSocket()
 {
+#ifdef Q_OS_WIN
+    // Qt would open the pipe with full impersonation rights and never ask who
+    // serves it: open and verify it ourselves, then hand Qt the handle.
+    const Win32::VerifiedPipe pipe = Win32::openVerifiedPipe(
+        PipeEndpoint::serverName().toStdWString(), Win32::currentTrustPolicy());
+    if (pipe.result == Win32::PipeOpen::Refused) {
+        refuseUnverifiedPeer();
+        return;
+    }
+    if (pipe.result != Win32::PipeOpen::Opened) {
+        failAttempt(QStringLiteral("error: ") + qt_error_string(int(pipe.error)));
+        return;
+    }
+    m_socket->setSocketDescriptor(qintptr(pipe.handle), QLocalSocket::ConnectedState,
+                                  QIODevice::ReadWrite);
+    // An adopted handle does not announce itself as connected.
+    onConnected();
+#else
     m_socket->connectToServer(PipeEndpoint::serverName(), QIODevice::ReadWrite);
+#endif
+}
+
+void PipeClient::refuseUnverifiedPeer()
+{
+    {
+        // Closed quietly: the disconnect path would refill the retry budget,
+        // and this is a failed attempt.
+        const QSignalBlocker quiet(m_socket);
+        m_socket->abort();
+    }
+    failAttempt(QStringLiteral("error: daemon identity not verified"));
+}
+
+void PipeClient::failAttempt(const QString &statusText)
+{
+    setStatus(statusText);
+    if (m_reconnectAttempts < kMaxRetries) {
+        ++m_reconnectAttempts;
+        m_reconnectTimer->start();
+    }
 }
 
 void PipeClient::onConnected()
 {
+#ifndef Q_OS_WIN
+    // The token is a secret: only a daemon running as the system or as this
+    // user may have it. Checked before anything is read or written.
+    if (!isTrustedDaemon(peerIdentityOfSocket(int(m_socket->socketDescriptor())),
+                         currentTrustPolicy())) {
+        refuseUnverifiedPeer();
+        return;
+    }
+#endif
     // A partial line from a dead connection must not be glued to this one's.
     m_reader.clear();
     setStatus(QStringLiteral("connected — sending handshake"));
@@ -407,13 +466,28 @@ void PipeClient::handleError(const QString &text)
 
 void PipeClient::handleDiagReady(const QString &sourcePath)
 {
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString destination = copyDiagnostics(sourcePath, desktop);
-    if (destination.isEmpty()) {
-        setStatus(QStringLiteral("diag copy failed"));
-        return;
-    }
-    emit diagReady(destination);
+    // The copy may take a while (or meet a slow disk): a worker does it, and
+    // the outcome is reported here, on the interface thread. The watcher dies
+    // with this object, so a late result goes nowhere.
+    auto *watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QString destination = watcher->result();
+        if (destination.isEmpty()) {
+            setStatus(QStringLiteral("diag copy failed"));
+            return;
+        }
+        setStatus(QStringLiteral("diag saved: ") + destination);
+        emit diagReady(destination);
+    });
+    auto promise = std::make_shared<QPromise<QString>>();
+    watcher->setFuture(promise->future());
+    promise->start();
+    QThreadPool::globalInstance()->start(
+        [promise, sourcePath, folder = diagnosticsFolder(), maxBytes = m_maxDiagnosticsBytes] {
+            promise->addResult(copyDiagnostics(sourcePath, folder, maxBytes));
+            promise->finish();
+        });
 }
 
 void PipeClient::setStatus(const QString &text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipc/diagcopy.h"
 #include "ipc/linereader.h"
 
 #include <QJsonObject>
@@ -67,6 +68,9 @@ public:
     // The wall clock behind the speeds, in ms since the epoch; tests replace it.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
+    // The largest diagnostics file copied; tests lower it.
+    void setMaxDiagnosticsBytes(qint64 bytes) { m_maxDiagnosticsBytes = bytes; }
+
     Q_INVOKABLE void connectToPipe();
     Q_INVOKABLE void sendPing();
     Q_INVOKABLE void sendLoginStart();
@@ -120,6 +124,10 @@ private:
     bool sendFinalCommand(const QByteArray &line);
     bool isConnected() const;
     void openSocket();
+    // The server is not a daemon we trust: close without a word, count a failed attempt.
+    void refuseUnverifiedPeer();
+    // An attempt that failed before the socket could report it: retried like a socket error.
+    void failAttempt(const QString &statusText);
 
     QLocalSocket *m_socket;
     QTimer *m_reconnectTimer;
@@ -151,4 +159,5 @@ private:
     QString m_connectedSince;
     qint64 m_lastTrafficSampleMs = 0;
     std::function<qint64()> m_clock;
+    qint64 m_maxDiagnosticsBytes = kMaxDiagnosticsBytes;
 };

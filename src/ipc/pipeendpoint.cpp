@@ -1,5 +1,7 @@
 #include "ipc/pipeendpoint.h"
 
+#include "ipc/regularfile.h"
+
 #include <QFile>
 #include <QtGlobal>
 
@@ -10,8 +12,10 @@ QString serverName()
 #ifdef Q_OS_WIN
     return QStringLiteral("\\\\.\\pipe\\kestrix");
 #else
+    // Only a full path: Qt puts any other name in the shared temporary folder,
+    // where another local user could serve it first.
     const QString fromEnv = qEnvironmentVariable("KESTRIX_PIPE");
-    if (!fromEnv.isEmpty())
+    if (fromEnv.startsWith(QLatin1Char('/')))
         return fromEnv;
     return QStringLiteral("/run/kestrix/kestrix.sock");
 #endif
@@ -34,10 +38,14 @@ QString readToken()
     const QString path = tokenFilePath();
     if (path.isEmpty())
         return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // A link to the daemon's file is fine; a FIFO, device or oversized file is not.
+    QFile file;
+    if (!openRegularFile(file, path, LinkPolicy::Follow, kMaxTokenBytes))
         return {};
-    return QString::fromUtf8(file.readAll()).trimmed();
+    const QByteArray bytes = file.read(kMaxTokenBytes + 1);
+    if (bytes.size() > kMaxTokenBytes)
+        return {};
+    return QString::fromUtf8(bytes).trimmed();
 }
 
 } // namespace PipeEndpoint

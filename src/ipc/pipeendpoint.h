@@ -7,16 +7,19 @@
 namespace PipeEndpoint {
 
 // The local-socket name handed to QLocalSocket/QLocalServer. On Windows the
-// fixed named pipe; elsewhere $KESTRIX_PIPE when set and not empty, otherwise
-// the system socket path.
+// fixed named pipe; elsewhere $KESTRIX_PIPE when it is an absolute path,
+// otherwise the system socket path.
 QString serverName();
 
 // Path of the token file under the program-data folder, or empty when
 // PROGRAMDATA is unset or empty.
 QString tokenFilePath();
 
+inline constexpr qint64 kMaxTokenBytes = 4096;
+
 // The token for the handshake: the file's content, trimmed; empty when the
-// file is missing or unreadable. Read afresh on every call.
+// file is missing or unreadable, or is not a regular file of at most
+// kMaxTokenBytes. Never blocks. Read afresh on every call.
 QString readToken();
 
 } // namespace PipeEndpoint

@@ -57,14 +57,14 @@ qint64 readCount(const QJsonObject &obj, const QString &key)
     if (!v.isDouble())
         return 0;
     const double d = std::trunc(v.toDouble());
-    if (std::isnan(d))
+    // A byte count below zero means nothing; keeping counts non-negative also
+    // keeps every difference of two counts inside the 64-bit range.
+    if (!(d > 0))
         return 0;
     // 2^63 is exactly representable; anything at or beyond it would overflow.
     constexpr double kLimit = 9223372036854775808.0;
     if (d >= kLimit)
         return std::numeric_limits<qint64>::max();
-    if (d < -kLimit)
-        return std::numeric_limits<qint64>::min();
     return qint64(d);
 }
 

@@ -22,8 +22,8 @@ QByteArray command(const QString &cmd, const QJsonObject &payload);
 QString readString(const QJsonObject &obj, const QString &key);
 // Whole numbers within the signed 32-bit range; 0 otherwise.
 int readInt(const QJsonObject &obj, const QString &key);
-// A byte count: fraction dropped, clamped to the signed 64-bit range; 0 when
-// missing, not a number, or not finite.
+// A byte count: fraction dropped, at most the signed 64-bit maximum; 0 when
+// missing, not a number, NaN or below zero.
 qint64 readCount(const QJsonObject &obj, const QString &key);
 bool readBool(const QJsonObject &obj, const QString &key);
 

@@ -1,0 +1,22 @@
+#pragma once
+
+// Plain C++ on purpose: the Windows half is Win32 only and builds without Qt.
+
+#include <cstdint>
+#include <filesystem>
+
+enum class LinkPolicy
+{
+    Follow, // a link to a regular file is as good as the file
+    Refuse, // the last path component must not be a link (or, on Windows, any reparse point)
+};
+
+// Opens a file for reading when, and only when, it is a regular file of at
+// most maxBytes. Never blocks: a FIFO or device is refused, not waited on.
+// Returns a C runtime descriptor open for reading (the caller closes it), or -1.
+int openRegularFileDescriptor(const std::filesystem::path &path, LinkPolicy links,
+                              std::int64_t maxBytes);
+
+// Moves a file over another name in the same folder, replacing whatever that
+// name is, a link included: the link itself goes, its target is untouched.
+bool replaceFile(const std::filesystem::path &from, const std::filesystem::path &to);

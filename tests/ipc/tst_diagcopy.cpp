@@ -4,9 +4,12 @@
 
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <QtTest>
 
-// Copying the daemon's diagnostics file to the desktop.
+#include <sys/stat.h>
+
+// Copying the daemon's diagnostics file to a folder the user sees.
 class TestDiagCopy : public QObject
 {
     Q_OBJECT
@@ -15,6 +18,9 @@ private slots:
     void copy_data();
     void copy();
     void failedCopyKeepsExistingFile();
+    void destinationLinkIsReplacedNotFollowed();
+    void folder_data();
+    void folder();
     void throughPipeClient_data();
     void throughPipeClient();
 
@@ -25,60 +31,76 @@ private:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
+    static QByteArray read(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    }
+    static QStringList entries(const QString &dir)
+    {
+        return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                   QDir::System);
+    }
+    // A source folder holding every kind of file the rows name.
+    static void populate(const QString &from)
+    {
+        write(from + "/diag.zip", "PK-diagnostics");
+        // Backslashes are ordinary name characters here, so these are real
+        // files whose names test the separator rule.
+        write(from + "/win\\dir\\diag.zip", "PK-diagnostics");
+        QVERIFY(QDir(from).mkdir("sub\\dir"));
+        write(from + "/sub\\dir/diag.zip", "PK-diagnostics");
+        QVERIFY(QDir(from).mkdir("folder"));
+        QVERIFY(QFile::link(from + "/diag.zip", from + "/link.zip"));
+        QVERIFY(QFile::link("/dev/zero", from + "/zero.zip"));
+        QCOMPARE(mkfifo(QFile::encodeName(from + "/fifo.zip").constData(), 0600), 0);
+    }
 };
 
 void TestDiagCopy::copy_data()
 {
     QTest::addColumn<QString>("source");       // "@" stands for the source folder
+    QTest::addColumn<qint64>("maxBytes");      // the size cap
     QTest::addColumn<QString>("expectedName"); // empty: the copy fails
 
-    QTest::newRow("plain file") << "@/diag.zip"
-                                << "diag.zip";
-    QTest::newRow("backslash path") << "@\\diag.zip"
-                                    << "";
-    QTest::newRow("name after last separator") << "@/sub\\diag.zip"
-                                               << "";
-    QTest::newRow("empty name") << "@/"
-                                << "";
-    QTest::newRow("dot") << "@/."
-                         << "";
-    QTest::newRow("dot dot") << "@/.."
-                             << "";
-    QTest::newRow("missing file") << "@/nothing.zip"
-                                  << "";
-    QTest::newRow("directory") << "@/folder"
-                               << "";
-    QTest::newRow("symbolic link") << "@/link.zip"
-                                   << "";
-    QTest::newRow("device") << "/dev/zero"
-                            << "";
-    QTest::newRow("empty path") << ""
-                                << "";
+    const qint64 cap = kMaxDiagnosticsBytes;
+    QTest::newRow("plain file") << "@/diag.zip" << cap << "diag.zip";
+    QTest::newRow("backslash path") << "@/win\\dir\\diag.zip" << cap << "diag.zip";
+    QTest::newRow("name after last separator") << "@/sub\\dir/diag.zip" << cap << "diag.zip";
+    QTest::newRow("at the size cap") << "@/diag.zip" << qint64(14) << "diag.zip";
+    QTest::newRow("over the size cap") << "@/diag.zip" << qint64(13) << "";
+    QTest::newRow("empty name") << "@/" << cap << "";
+    QTest::newRow("dot") << "@/." << cap << "";
+    QTest::newRow("dot dot") << "@/.." << cap << "";
+    QTest::newRow("missing file") << "@/nothing.zip" << cap << "";
+    QTest::newRow("directory") << "@/folder" << cap << "";
+    QTest::newRow("symbolic link") << "@/link.zip" << cap << "";
+    QTest::newRow("link to /dev/zero") << "@/zero.zip" << cap << "";
+    QTest::newRow("FIFO") << "@/fifo.zip" << cap << "";
+    QTest::newRow("device") << "/dev/zero" << cap << "";
+    QTest::newRow("empty path") << "" << cap << "";
 }
 
 void TestDiagCopy::copy()
 {
     QFETCH(QString, source);
+    QFETCH(qint64, maxBytes);
     QFETCH(QString, expectedName);
 
     QTemporaryDir from, desktop;
-    write(from.path() + "/diag.zip", "PK-diagnostics");
-    QVERIFY(QDir(from.path()).mkdir("folder"));
-    QVERIFY(QFile::link(from.path() + "/diag.zip", from.path() + "/link.zip"));
+    populate(from.path());
     source.replace('@', from.path());
 
-    const QString result = copyDiagnostics(source, desktop.path());
+    // A FIFO without a writer or /dev/zero would hang or never end here.
+    const QString result = copyDiagnostics(source, desktop.path(), maxBytes);
     if (expectedName.isEmpty()) {
         QCOMPARE(result, QString());
-        QCOMPARE(
-            QDir(desktop.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-            QStringList());
+        QCOMPARE(entries(desktop.path()), QStringList());
         return;
     }
     QCOMPARE(result, desktop.path() + '/' + expectedName);
-    QFile copied(result);
-    QVERIFY(copied.open(QIODevice::ReadOnly));
-    QCOMPARE(copied.readAll(), QByteArray("PK-diagnostics"));
+    QCOMPARE(read(result), QByteArray("PK-diagnostics"));
+    QCOMPARE(entries(desktop.path()), QStringList{expectedName}); // no temporary left behind
 }
 
 void TestDiagCopy::failedCopyKeepsExistingFile()
@@ -91,57 +113,129 @@ void TestDiagCopy::failedCopyKeepsExistingFile()
         QSKIP("needs Linux procfs");
     write(desktop.path() + "/mem", "old");
     QCOMPARE(copyDiagnostics(unreadable, desktop.path()), QString());
-    QFile kept(desktop.path() + "/mem");
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), QByteArray("old"));
-    QCOMPARE(QDir(desktop.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"mem"});
+    QCOMPARE(read(desktop.path() + "/mem"), QByteArray("old"));
+    QCOMPARE(entries(desktop.path()), QStringList{"mem"});
+}
+
+void TestDiagCopy::destinationLinkIsReplacedNotFollowed()
+{
+    // A link planted under the destination name must not carry the copy to
+    // the file it points at.
+    QTemporaryDir from, desktop, elsewhere;
+    write(from.path() + "/diag.zip", "PK-diagnostics");
+    const QString target = elsewhere.path() + "/precious";
+    write(target, "precious");
+    QVERIFY(QFile::link(target, desktop.path() + "/diag.zip"));
+
+    const QString result = copyDiagnostics(from.path() + "/diag.zip", desktop.path());
+    QCOMPARE(result, desktop.path() + "/diag.zip");
+    QCOMPARE(read(target), QByteArray("precious"));
+    QVERIFY(!QFileInfo(result).isSymLink());
+    QCOMPARE(read(result), QByteArray("PK-diagnostics"));
+}
+
+void TestDiagCopy::folder_data()
+{
+    QTest::addColumn<QStringList>("folders");    // made under the home folder
+    QTest::addColumn<QString>("desktopSetting"); // XDG_DESKTOP_DIR; empty: no user-dirs file
+    QTest::addColumn<QString>("expected");       // relative to home; "." is home itself
+
+    QTest::newRow("Desktop") << QStringList{"Desktop", "Downloads"} << ""
+                             << "Desktop";
+    QTest::newRow("no Desktop: Downloads") << QStringList{"Downloads"} << ""
+                                           << "Downloads";
+    QTest::newRow("neither: home") << QStringList{} << ""
+                                   << ".";
+    QTest::newRow("desktop named by user-dirs")
+        << QStringList{"Desktop", "Schreibtisch"} << "$HOME/Schreibtisch"
+        << "Schreibtisch";
+    QTest::newRow("named desktop missing: Downloads")
+        << QStringList{"Desktop", "Downloads"} << "$HOME/Schreibtisch"
+        << "Downloads";
+}
+
+void TestDiagCopy::folder()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(QString, desktopSetting);
+    QFETCH(QString, expected);
+
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    auto restore = qScopeGuard([&] { qputenv("HOME", savedHome); });
+    for (const QString &folder : folders)
+        QVERIFY(QDir(home.path()).mkpath(folder));
+    if (!desktopSetting.isEmpty()) {
+        QVERIFY(QDir(home.path()).mkpath(".config"));
+        write(home.path() + "/.config/user-dirs.dirs",
+              "XDG_DESKTOP_DIR=\"" + desktopSetting.toUtf8() + "\"\n");
+    }
+    QCOMPARE(QDir(home.path()).relativeFilePath(diagnosticsFolder()), expected);
 }
 
 void TestDiagCopy::throughPipeClient_data()
 {
     QTest::addColumn<bool>("existing");
     QTest::addColumn<QString>("sourceName");
+    QTest::addColumn<qint64>("maxBytes");
     QTest::addColumn<bool>("succeeds");
 
-    QTest::newRow("new file") << false << "kestrix-diag.zip" << true;
-    QTest::newRow("replaces the desktop's copy") << true << "kestrix-diag.zip" << true;
-    QTest::newRow("dot dot fails") << false << ".." << false;
+    const qint64 cap = kMaxDiagnosticsBytes;
+    QTest::newRow("new file") << false << "kestrix-diag.zip" << cap << true;
+    QTest::newRow("replaces the desktop's copy") << true << "kestrix-diag.zip" << cap << true;
+    QTest::newRow("dot dot fails") << false << ".." << cap << false;
+    QTest::newRow("FIFO fails") << false << "fifo.zip" << cap << false;
+    QTest::newRow("link to /dev/zero fails") << false << "zero.zip" << cap << false;
+    QTest::newRow("over the cap fails") << true << "kestrix-diag.zip" << qint64(4) << false;
 }
 
 void TestDiagCopy::throughPipeClient()
 {
     QFETCH(bool, existing);
     QFETCH(QString, sourceName);
+    QFETCH(qint64, maxBytes);
     QFETCH(bool, succeeds);
 
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     QVERIFY(desktop.startsWith(QDir::homePath()));
     QVERIFY(QDir().mkpath(desktop));
     QTemporaryDir from;
+    populate(from.path());
     write(from.path() + "/kestrix-diag.zip", "fresh");
     if (existing)
         write(desktop + "/kestrix-diag.zip", "stale");
+    auto cleanup = qScopeGuard([&] { QFile::remove(desktop + "/kestrix-diag.zip"); });
 
     ConnectedClient c;
     QVERIFY(c.start());
-    QSignalSpy ready(c.client.get(), &PipeClient::diagReady);
-    QStringList statuses;
-    connect(c.client.get(), &PipeClient::statusChanged, this,
-            [&] { statuses << c.client->status(); });
+    c.client->setMaxDiagnosticsBytes(maxBytes);
+    QList<bool> onInterfaceThread;
+    connect(
+        c.client.get(), &PipeClient::diagReady, this,
+        [&] { onInterfaceThread << (QThread::currentThread() == qApp->thread()); },
+        Qt::DirectConnection);
+    connect(
+        c.client.get(), &PipeClient::statusChanged, this,
+        [&] {
+            if (c.client->status().startsWith("diag"))
+                onInterfaceThread << (QThread::currentThread() == qApp->thread());
+        },
+        Qt::DirectConnection);
     const QString source = from.path() + '/' + sourceName;
+    // The interface answers the next message whatever the source is.
     QVERIFY(c.deliver(R"({"type":"diag_ready","diag_path":")" + source.toUtf8() + R"("})"));
 
+    const QString destination = desktop + "/kestrix-diag.zip";
     if (!succeeds) {
-        QCOMPARE(ready.count(), 0);
-        QCOMPARE(statuses.value(0), QStringLiteral("diag copy failed"));
+        QTRY_COMPARE(c.client->status(), QStringLiteral("diag copy failed"));
+        QCOMPARE(onInterfaceThread, QList<bool>{true});
+        QCOMPARE(read(destination), existing ? QByteArray("stale") : QByteArray("<unreadable>"));
         return;
     }
-    QCOMPARE(ready.count(), 1);
-    QCOMPARE(ready.first().first().toString(), desktop + "/kestrix-diag.zip");
-    QFile copied(desktop + "/kestrix-diag.zip");
-    QVERIFY(copied.open(QIODevice::ReadOnly));
-    QCOMPARE(copied.readAll(), QByteArray("fresh"));
-    QFile::remove(desktop + "/kestrix-diag.zip");
+    QTRY_COMPARE(c.client->status(), "diag saved: " + destination);
+    QCOMPARE(onInterfaceThread, (QList<bool>{true, true}));
+    QCOMPARE(read(destination), QByteArray("fresh"));
 }
 
 int main(int argc, char **argv)

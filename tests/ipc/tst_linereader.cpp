@@ -64,6 +64,17 @@ void TestLineReader::feed_data()
         << QList<QByteArray>{utf8.left(mid), utf8.mid(mid, euro - mid), utf8.mid(euro) + '\n'}
         << QStringList{QString::fromUtf8(R"({"error":"café €","type":"error"})")};
 
+    // Invalid UTF-8 (a daemon's text in a legacy code page) is replaced, not fatal.
+    QTest::newRow("invalid UTF-8 replaced")
+        << QList<QByteArray>{"{\"type\":\"error\",\"error\":\"\xCE\xE1\xF0\xFB\xE2 x\xC3\"}\n"}
+        << QStringList{QString::fromUtf8(R"({"error":")") + QString(5, QChar(0xFFFD)) + " x" +
+                       QChar(0xFFFD) + R"(","type":"error"})"};
+    QTest::newRow("Unicode spaces around the object")
+        << QList<QByteArray>{"\xC2\xA0" + pong + "\xE2\x80\x83\xC2\xA0\r\n"}
+        << QStringList{pongText};
+    QTest::newRow("line of Unicode spaces skipped")
+        << QList<QByteArray>{"\xC2\xA0\xE3\x80\x80\n" + pong + '\n'} << QStringList{pongText};
+
     const QByteArray huge(LineReader::kMaxLineBytes + 10, 'x');
     QTest::newRow("over-long line then a valid one")
         << QList<QByteArray>{pong + '\n', huge.left(700000), huge.mid(700000), "\n" + ready + '\n'}

@@ -17,6 +17,7 @@ private slots:
     void signalCounts();
     void speeds_data();
     void speeds();
+    void countersNeverOverflow();
     void statusPollFollowsActiveStates();
     void updateSignalsEveryTime();
     void restartOnlyAfterApply();
@@ -83,10 +84,18 @@ void TestPipeClientEvents::events_data()
     QTest::newRow("fractional up dropped")
         << QList<QByteArray>{R"({"type":"status","status":"connected","up":1536.9})"}
         << QVariantMap{{"up", 1536.0}};
-    QTest::newRow("up beyond 64 bits clamps")
+    QTest::newRow("up beyond 64 bits clamps, negative down reads 0")
         << QList<QByteArray>{R"({"type":"status","status":"connected","up":1e40,"down":-1e40})"}
-        << QVariantMap{{"up", double(std::numeric_limits<qint64>::max())},
-                       {"down", double(std::numeric_limits<qint64>::min())}};
+        << QVariantMap{{"up", double(std::numeric_limits<qint64>::max())}, {"down", 0.0}};
+    QTest::newRow("failed with invalid UTF-8 in its error")
+        << QList<QByteArray>{R"({"type":"status","status":"connecting"})",
+                             "{\"type\":\"status\",\"status\":\"failed\",\"error\":"
+                             "\"\xCE\xE1\xF0\xFB\xE2\"}"}
+        << QVariantMap{{"vpnState", "failed"}, {"errorText", QString(5, QChar(0xFFFD))}};
+    QTest::newRow("error with invalid UTF-8")
+        << QList<QByteArray>{"{\"type\":\"error\",\"error\":\"tunnel \xFF\"}"}
+        << QVariantMap{{"status", QStringLiteral("error: tunnel \uFFFD")},
+                       {"errorText", QStringLiteral("tunnel \uFFFD")}};
     QTest::newRow("logged_out") << QList<QByteArray>{kFullStatus, R"({"type":"logged_out"})"}
                                 << QVariantMap{
                                        {"authenticated", false}, {"vpnState", "disconnected"},
@@ -271,6 +280,27 @@ void TestPipeClientEvents::speeds()
     QCOMPARE(c.client->upSpeed(), upSpeed);
     QCOMPARE(c.client->downSpeed(), downSpeed);
     QCOMPARE(c.client->up(), double(secondUp)); // counters move on in every case
+}
+
+void TestPipeClientEvents::countersNeverOverflow()
+{
+    // -1 then 1e19 on the same connection: the difference must stay inside
+    // 64 bits (the sanitizer build traps a signed overflow here).
+    ConnectedClient c;
+    QVERIFY(c.start());
+    qint64 now = 1'000'000;
+    c.client->setClock([&] { return now; });
+    QVERIFY(c.deliver(R"({"type":"status","status":"connected","up":-1,"down":-5,)"
+                      R"("connected_since":"T1"})"));
+    QCOMPARE(c.client->up(), 0.0);
+    QCOMPARE(c.client->down(), 0.0);
+    now += 1500;
+    QVERIFY(c.deliver(R"({"type":"status","status":"connected","up":1e19,"down":1e300,)"
+                      R"("connected_since":"T1"})"));
+    const double max = double(std::numeric_limits<qint64>::max());
+    QCOMPARE(c.client->up(), max);
+    QCOMPARE(c.client->upSpeed(), max / 1.5);
+    QCOMPARE(c.client->downSpeed(), max / 1.5);
 }
 
 void TestPipeClientEvents::statusPollFollowsActiveStates()

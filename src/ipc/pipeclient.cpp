@@ -472,7 +472,8 @@ void PipeClient::handleDiagReady(const QString &sourcePath)
     auto *watcher = new QFutureWatcher<QString>(this);
     connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher] {
         watcher->deleteLater();
-        const QString destination = watcher->result();
+        const QString destination =
+            watcher->future().resultCount() > 0 ? watcher->result() : QString();
         if (destination.isEmpty()) {
             setStatus(QStringLiteral("diag copy failed"));
             return;

@@ -64,7 +64,7 @@ constexpr Text kTexts[] = {
     {"saveDiag", u8"Save diagnostic report", u8"Сохранить отчёт"},
     {"saveDiagDesc", u8"Saves a diagnostic zip to your Desktop",
      u8"Сохраняет диагностику на Рабочий стол"},
-    {"saveDiagDone", u8"Saved to Desktop", u8"Сохранено на Рабочий стол"},
+    {"saveDiagDone", u8"Saved", u8"Сохранено"},
     {"updateAvailable", u8"Update available", u8"Доступно обновление"},
     {"installUpdate", u8"Update", u8"Обновить"},
     {"installing", u8"Installing…", u8"Установка…"},

@@ -234,7 +234,7 @@ void TestSettingsScreen::diagnosticReport()
     QSignalSpy ready(&ui.pipe, &PipeClient::diagReady);
     QVERIFY(ui.deliver("{\"type\":\"diag_ready\",\"diag_path\":\"" + report.toUtf8() + "\"}"));
     QTRY_COMPARE(ready.count(), 1); // the copy runs on a worker
-    const QString expected = QStringLiteral("Saved to Desktop: ") + ready.at(0).at(0).toString();
+    const QString expected = QStringLiteral("Saved: ") + ready.at(0).at(0).toString();
     QCOMPARE(status->property("text").toString(), expected);
     // Once set, the line keeps its words when the language changes.
     ui.settings.setLanguage(QStringLiteral("ru"));

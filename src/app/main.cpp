@@ -1,6 +1,7 @@
 #include "app/qmlcontext.h"
 #include "app/singleinstance.h"
 #include "app/wiring.h"
+#include "appidentity.h"
 #include "daemon/daemonlauncher.h"
 #include "ipc/pipeclient.h"
 #include "settings/appsettings.h"
@@ -49,6 +50,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrix"));
     QApplication::setOrganizationName(QStringLiteral("Kest"));
+    // The Wayland app id: the desktop groups the window under the installed entry's icon.
+    QApplication::setDesktopFileName(QLatin1String(AppIdentity::kDesktopId));
     // Windows hide to the tray; only an explicit quit ends the process.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));

@@ -1,5 +1,6 @@
 #include "settings/xdgautostart.h"
 
+#include "appidentity.h"
 #include "settings/autostart.h"
 
 #include <QCoreApplication>
@@ -75,11 +76,19 @@ QString execValue(const QString &executable)
 
 QByteArray entryContents(const QString &executable)
 {
+    // The same icon and window class as the installed desktop entry, so the
+    // desktop's list of start-up programs shows it as that application.
     const QString entry = QLatin1String("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Kestrix\n"
                                         "Exec=") +
                           execValue(executable) +
+                          QLatin1String("\n"
+                                        "Icon=") +
+                          QLatin1String(AppIdentity::kDesktopId) +
+                          QLatin1String("\n"
+                                        "StartupWMClass=") +
+                          QLatin1String(AppIdentity::kWindowClass) +
                           QLatin1String("\n"
                                         "Terminal=false\n");
     return entry.toUtf8();

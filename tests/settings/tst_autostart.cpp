@@ -1,6 +1,7 @@
 // The start-with-the-system entry as a freedesktop.org autostart file, through
 // AppSettings, in a temporary XDG_CONFIG_HOME.
 
+#include "appidentity.h"
 #include "desktopentry.h"
 #include "settings/appsettings.h"
 #include "settings/xdgautostart.h"
@@ -70,6 +71,8 @@ private slots:
     void entrySwitchedOffByTheDesktop();
     void unwritableFolderIsSilent();
     void pathWithSpecialCharactersStartsThatPath();
+    void entryPassesTheDesktopValidator_data();
+    void entryPassesTheDesktopValidator();
 };
 
 void TestAutostart::entryPath_data()
@@ -160,6 +163,9 @@ void TestAutostart::switchingOnWritesAnEntry()
     const QMap<QString, QString> keys = DesktopEntry::mainGroup(readFile(autostartEntryPath()));
     QCOMPARE(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
     QCOMPARE(keys.value(QStringLiteral("Name")), QStringLiteral("Kestrix"));
+    // Shown with the installed icon, and matched to the running window.
+    QCOMPARE(keys.value(QStringLiteral("Icon")), QLatin1String(AppIdentity::kDesktopId));
+    QCOMPARE(keys.value(QStringLiteral("StartupWMClass")), QStringLiteral("Kestrix"));
     QCOMPARE(entryCommand(autostartEntryPath()),
              (QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("--minimized")}));
     // Written in one piece: no temporary file is left beside it.
@@ -300,6 +306,32 @@ void TestAutostart::pathWithSpecialCharactersStartsThatPath()
     const QStringList command = entryCommand(autostartEntryPath());
     QCOMPARE(command, (QStringList{program, QStringLiteral("--minimized")}));
     QVERIFY(QFileInfo(command.first()).isExecutable());
+}
+
+void TestAutostart::entryPassesTheDesktopValidator_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::newRow("plain") << "/usr/bin/kestrix";
+    QTest::newRow("every escape") << R"(/opt/My Apps "q" $HOME `x` \ 100%/kestrix)";
+}
+
+// The desktop's own validator reads the entry as the session will.
+void TestAutostart::entryPassesTheDesktopValidator()
+{
+    QFETCH(QString, executable);
+    const QString validator =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty())
+        QSKIP("desktop-file-validate is not installed (tools/install-deps installs it)");
+
+    QVERIFY(writeFile(autostartEntryPath(), XdgAutostart::entryContents(executable)));
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start(validator, {autostartEntryPath()});
+    QVERIFY(validate.waitForFinished(30000));
+    const QByteArray output = validate.readAll();
+    QVERIFY2(validate.exitCode() == 0, output.constData());
+    QVERIFY2(output.isEmpty(), output.constData()); // not even a hint
 }
 
 int main(int argc, char *argv[])

@@ -3,7 +3,14 @@
 // paints its status dot exactly there; the logo draws it in white.
 //
 //   makeicons <icon.png> <logo.png> [<preview.png>]
+//
+// The build also runs it to make the icon theme's sizes from icon.png:
+//
+//   makeicons --hicolor <icon.png> <folder> <name> <size>...
+//
+// writes <folder>/<size>x<size>/apps/<name>.png for each size.
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -107,10 +114,50 @@ QImage preview(const QImage &icon)
     return sheet;
 }
 
+// Halves the image step by step before the last scaling: one smooth step from
+// 1254 px down to 16 px would skip most source pixels and look ragged.
+QImage scaledDown(QImage image, int size)
+{
+    while (image.width() >= 2 * size)
+        image = image.scaled(image.width() / 2, image.height() / 2, Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+    return image.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+int writeHicolor(int argc, char *argv[])
+{
+    if (argc < 6) {
+        std::fprintf(stderr, "usage: makeicons --hicolor <icon.png> <folder> <name> <size>...\n");
+        return 2;
+    }
+    const QImage source(QString::fromLocal8Bit(argv[2]));
+    if (source.isNull() || source.width() != source.height()) {
+        std::fprintf(stderr, "makeicons: %s is not a square image\n", argv[2]);
+        return 1;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[3]);
+    const QString name = QString::fromLocal8Bit(argv[4]);
+    for (int i = 5; i < argc; ++i) {
+        bool ok = false;
+        const int size = QByteArray(argv[i]).toInt(&ok);
+        if (!ok || size < 1 || size > source.width()) {
+            std::fprintf(stderr, "makeicons: bad size %s\n", argv[i]);
+            return 2;
+        }
+        const QString dir = QStringLiteral("%1/%2x%2/apps").arg(folder, QString::number(size));
+        if (!QDir().mkpath(dir) ||
+            !scaledDown(source, size).save(dir + u'/' + name + QLatin1String(".png")))
+            return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && qstrcmp(argv[1], "--hicolor") == 0)
+        return writeHicolor(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: makeicons <icon.png> <logo.png> [<preview.png>]\n");
         return 2;

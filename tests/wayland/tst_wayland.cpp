@@ -1,0 +1,333 @@
+// The real kestrix on Qt's Wayland platform under a headless weston, against
+// the development daemon. weston logs the protocol, which shows the app id the
+// window carries; its screenshooter reads the screen back. There is no way to
+// send input to a headless weston, so where the X11 end-to-end tests click,
+// this test sends the same commands as a second client of the daemon, which
+// tells every client, and checks that the window draws what follows.
+//
+// Exits 77 (skipped) when weston or Qt's Wayland platform is not installed.
+
+#include "appidentity.h"
+#include "ipc/protocol.h"
+#include "settings/palette.h"
+
+#include "localserving.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QLibraryInfo>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kStartTimeoutMs = 20000;
+constexpr int kSkipped = 77;
+
+// The main window fills the output exactly: weston places a window at the
+// output's origin when it has no room to place it anywhere else.
+constexpr QSize kOutput(400, 620);
+
+// Places on the main window, from its layout (10 px shadow margin, 44 px title bar).
+constexpr QPoint kTitleDot(61, 33);
+constexpr QPoint kSettingsButton(256, 33);
+constexpr QPoint kLanguageEn(300, 79);
+constexpr QPoint kDialIdleRing(200, 211);
+
+const QByteArray kStatusQuery = "{\"cmd\":\"status\"}";
+
+QColor dark(Palette::Role role)
+{
+    return Palette::color(role, true);
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance = 14)
+{
+    return a.isValid() && b.isValid() && qAbs(a.red() - b.red()) <= tolerance &&
+           qAbs(a.green() - b.green()) <= tolerance && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+QString waylandPlugin()
+{
+    const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                         QStringLiteral("/platforms"));
+    const QStringList found = platforms.entryList({QStringLiteral("libqwayland-*.so")});
+    return found.isEmpty() ? QString() : platforms.filePath(found.constFirst());
+}
+
+// What is missing to run on Wayland here, or nothing.
+QString missingTool()
+{
+    for (const char *tool : {"weston", "weston-screenshooter"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return QString::fromLatin1(tool);
+    }
+    if (waylandPlugin().isEmpty())
+        return QStringLiteral("Qt's Wayland platform (qt6-wayland)");
+    return {};
+}
+
+} // namespace
+
+// weston, the development daemon and kestrix, each with private folders.
+class WaylandSession
+{
+public:
+    WaylandSession()
+    {
+        for (const char *sub :
+             {"runtime", "config", "home", "programdata", "tmp", "shots", "browser"})
+            QDir(m_dir.path()).mkdir(QString::fromLatin1(sub));
+        QFile::setPermissions(path("runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // The browser records each URL and opens nothing.
+        QFile browser(path("browser/xdg-open"));
+        if (browser.open(QIODevice::WriteOnly)) {
+            browser.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + path("opened-urls").toUtf8() +
+                          "\"\n");
+            browser.close();
+            browser.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+    }
+
+    ~WaylandSession()
+    {
+        for (auto it = m_processes.crbegin(); it != m_processes.crend(); ++it) {
+            QProcess *p = *it;
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                if (!p->waitForFinished(5000)) {
+                    p->kill();
+                    p->waitForFinished(3000);
+                }
+            }
+            delete p;
+        }
+    }
+
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    bool startCompositor()
+    {
+        // No panel, so the whole output is the work area.
+        QFile ini(path("weston.ini"));
+        if (!ini.open(QIODevice::WriteOnly))
+            return false;
+        ini.write("[core]\nidle-time=0\n[shell]\npanel-position=none\n"
+                  "background-color=0xff202020\n");
+        ini.close();
+        // The pixman renderer draws (the headless default draws nothing), and
+        // --debug opens the screenshooter to any client.
+        m_weston =
+            spawn(QStringLiteral("weston"),
+                  {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--use-pixman"),
+                   QStringLiteral("--width=%1").arg(kOutput.width()),
+                   QStringLiteral("--height=%1").arg(kOutput.height()),
+                   QStringLiteral("--socket=kestrix-wayland"),
+                   QStringLiteral("--config=") + path("weston.ini"), QStringLiteral("--debug"),
+                   QStringLiteral("--logger-scopes=log,proto"),
+                   QStringLiteral("--log=") + path("weston.log")});
+        return QTest::qWaitFor(
+                   [&] {
+                       return QFile::exists(path("runtime/kestrix-wayland")) ||
+                              m_weston->state() == QProcess::NotRunning;
+                   },
+                   kStartTimeoutMs) &&
+               m_weston->state() == QProcess::Running;
+    }
+
+    bool startDaemon(const QStringList &args)
+    {
+        m_daemon = spawn(QStringLiteral(KESTRIX_DAEMON_BINARY),
+                         QStringList{QStringLiteral("--foreground"), QStringLiteral("--log"),
+                                     path("daemon.log")} +
+                             args);
+        return waitUntilServing(*m_daemon, path("daemon.sock"), kStartTimeoutMs);
+    }
+
+    QProcess *startApp() { return m_app = spawn(QStringLiteral(KESTRIX_BINARY), {}); }
+
+    QByteArray westonLog() const { return readAll(path("weston.log")); }
+    QList<QByteArray> daemonLog() const
+    {
+        QList<QByteArray> lines = readAll(path("daemon.log")).split('\n');
+        lines.removeAll(QByteArray());
+        return lines;
+    }
+
+    // The output as weston composes it.
+    QImage screenshot() const
+    {
+        QDir shots(path("shots"));
+        for (const QString &old : shots.entryList(QDir::Files))
+            shots.remove(old);
+        QProcess shooter;
+        shooter.setProcessEnvironment(environment());
+        shooter.setWorkingDirectory(shots.path());
+        shooter.start(QStringLiteral("weston-screenshooter"), {});
+        if (!shooter.waitForFinished(10000) || shooter.exitCode() != 0)
+            return {};
+        const QStringList files = shots.entryList({QStringLiteral("*.png")}, QDir::Files);
+        return files.isEmpty() ? QImage() : QImage(shots.filePath(files.constFirst()));
+    }
+
+    QColor pixel(const QPoint &at) const { return screenshot().pixelColor(at); }
+
+    // A client of the daemon's own, doing what the window's buttons do.
+    bool sendAsSecondClient(const QByteArray &line)
+    {
+        if (!m_client) {
+            m_client = std::make_unique<QLocalSocket>();
+            m_client->connectToServer(path("daemon.sock"));
+            if (!m_client->waitForConnected(5000))
+                return false;
+            const QByteArray token = readAll(path("programdata/Kestrix/pipe.token")).trimmed();
+            m_client->write(Protocol::handshake(QString::fromUtf8(token)));
+        }
+        m_client->write(line);
+        return m_client->waitForBytesWritten(5000);
+    }
+
+    QProcess *app() const { return m_app; }
+
+private:
+    static QByteArray readAll(const QString &file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("runtime"));
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("kestrix-wayland"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        env.remove(QStringLiteral("DISPLAY")); // nothing may fall back to X11
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        env.insert(QStringLiteral("HOME"), path("home"));
+        env.insert(QStringLiteral("TMPDIR"), path("tmp"));
+        env.insert(QStringLiteral("KESTRIX_PIPE"), path("daemon.sock"));
+        env.insert(QStringLiteral("PROGRAMDATA"), path("programdata"));
+        env.insert(QStringLiteral("PATH"),
+                   path("browser") + u':' + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("BROWSER"), path("browser/xdg-open"));
+        // No session bus: nothing outside the test is reached.
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.qpa.*=false"));
+        return env;
+    }
+
+    QProcess *spawn(const QString &program, const QStringList &args)
+    {
+        auto *p = new QProcess;
+        p->setProcessEnvironment(environment());
+        p->setStandardOutputFile(QProcess::nullDevice());
+        p->setStandardErrorFile(
+            m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")));
+        p->start(program, args);
+        p->waitForStarted(10000);
+        m_processes << p;
+        return p;
+    }
+
+    QTemporaryDir m_dir;
+    QList<QProcess *> m_processes;
+    QProcess *m_weston = nullptr;
+    QProcess *m_daemon = nullptr;
+    QProcess *m_app = nullptr;
+    std::unique_ptr<QLocalSocket> m_client;
+};
+
+class TestWayland : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void windowMapsWithAppIdAndRenders();
+    void signInAndDialFollowTheDaemon();
+
+private:
+    std::unique_ptr<WaylandSession> m_session;
+};
+
+void TestWayland::init()
+{
+    m_session = std::make_unique<WaylandSession>();
+    QVERIFY2(m_session->startCompositor(), m_session->westonLog().right(2000).constData());
+}
+
+void TestWayland::cleanup()
+{
+    m_session.reset();
+}
+
+void TestWayland::windowMapsWithAppIdAndRenders()
+{
+    WaylandSession &s = *m_session;
+    QVERIFY(s.startDaemon({}));
+    s.startApp();
+
+    // A toplevel with our id: the desktop groups it under the installed entry.
+    const QByteArray appId =
+        QByteArray(".set_app_id(\"") + AppIdentity::kDesktopId + QByteArray("\")");
+    QTRY_VERIFY_WITH_TIMEOUT(s.westonLog().contains(appId), kStartTimeoutMs);
+    QCOMPARE(s.app()->state(), QProcess::Running);
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonLog().contains(kStatusQuery), 10000);
+
+    // The login screen, drawn: its "EN" button in accent, no settings button.
+    QTRY_VERIFY_WITH_TIMEOUT(near(s.pixel(kLanguageEn), dark(Palette::Role::Accent)),
+                             kStartTimeoutMs);
+    const QImage shot = s.screenshot();
+    QVERIFY(near(shot.pixelColor(kSettingsButton), dark(Palette::Role::Surface), 2));
+    QVERIFY(near(shot.pixelColor(kTitleDot), dark(Palette::Role::FgMuted)));
+}
+
+void TestWayland::signInAndDialFollowTheDaemon()
+{
+    WaylandSession &s = *m_session;
+    QVERIFY(s.startDaemon({QStringLiteral("--auto-login"), QStringLiteral("0"),
+                           QStringLiteral("--connect-delay"), QStringLiteral("2")}));
+    s.startApp();
+    QTRY_VERIFY_WITH_TIMEOUT(near(s.pixel(kLanguageEn), dark(Palette::Role::Accent)),
+                             kStartTimeoutMs);
+
+    // The sign-in button's command; the daemon approves it by itself.
+    QVERIFY(s.sendAsSecondClient(Protocol::command(QStringLiteral("login_start"))));
+    QTRY_VERIFY_WITH_TIMEOUT(near(s.pixel(kSettingsButton), dark(Palette::Role::SurfaceAlt), 2),
+                             kStartTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(near(s.pixel(kDialIdleRing), dark(Palette::Role::SurfaceAlt), 2),
+                             10000);
+
+    // The dial's command: amber while connecting, then green.
+    QVERIFY(s.sendAsSecondClient(Protocol::command(
+        QStringLiteral("connect"),
+        QJsonObject{{QStringLiteral("games"), false}, {QStringLiteral("whitelist"), false}})));
+    QTRY_VERIFY_WITH_TIMEOUT(near(s.pixel(kTitleDot), dark(Palette::Role::Warning)), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(near(s.pixel(kTitleDot), dark(Palette::Role::Success)), 10000);
+    QCOMPARE(s.app()->state(), QProcess::Running);
+}
+
+int main(int argc, char *argv[])
+{
+    const QString missing = missingTool();
+    if (!missing.isEmpty()) {
+        std::fprintf(stderr, "SKIP: %s is not installed (tools/install-deps installs it)\n",
+                     qPrintable(missing));
+        return kSkipped;
+    }
+    QCoreApplication app(argc, argv);
+    TestWayland test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_wayland.moc"

@@ -13,6 +13,8 @@
 
 #include "localserving.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
@@ -77,6 +79,38 @@ QString missingTool()
 
 } // namespace
 
+// A system tray as a desktop on Wayland offers it: the StatusNotifierWatcher
+// on the session bus, with a host registered. Items register with it; the
+// test then calls an item's methods as the panel would on a click.
+class TrayWatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+
+public:
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+    QStringList items() const { return m_items; }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString &service)
+    {
+        m_items << service;
+        emit StatusNotifierItemRegistered(service);
+    }
+    void RegisterStatusNotifierHost(const QString &) {}
+
+signals:
+    void StatusNotifierItemRegistered(const QString &service);
+    void StatusNotifierHostRegistered();
+
+private:
+    QStringList m_items;
+};
+
 // weston, the development daemon and kestrix, each with private folders.
 class WaylandSession
 {
@@ -100,6 +134,10 @@ public:
 
     ~WaylandSession()
     {
+        if (m_busConnection) {
+            m_busConnection.reset();
+            QDBusConnection::disconnectFromBus(QStringLiteral("kestrix-test-tray"));
+        }
         for (auto it = m_processes.crbegin(); it != m_processes.crend(); ++it) {
             QProcess *p = *it;
             if (p->state() != QProcess::NotRunning) {
@@ -142,6 +180,47 @@ public:
                    },
                    kStartTimeoutMs) &&
                m_weston->state() == QProcess::Running;
+    }
+
+    // A private session bus with a tray on it; the app started after it sees both.
+    bool startTray()
+    {
+        m_bus = spawn(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                       QStringLiteral("--address=unix:path=") + path("bus"),
+                       QStringLiteral("--print-address=1")},
+                      true);
+        QByteArray address;
+        if (!QTest::qWaitFor(
+                [&] {
+                    address += m_bus->readAllStandardOutput();
+                    return address.contains('\n') || m_bus->state() == QProcess::NotRunning;
+                },
+                kStartTimeoutMs) ||
+            !address.contains('\n'))
+            return false;
+        m_busAddress = QString::fromUtf8(address.trimmed());
+        m_busConnection = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(m_busAddress, QStringLiteral("kestrix-test-tray")));
+        return m_busConnection->isConnected() &&
+               m_busConnection->registerObject(QStringLiteral("/StatusNotifierWatcher"), &m_watcher,
+                                               QDBusConnection::ExportAllSlots |
+                                                   QDBusConnection::ExportAllSignals |
+                                                   QDBusConnection::ExportAllProperties) &&
+               m_busConnection->registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+
+    QStringList trayItems() const { return m_watcher.items(); }
+
+    // A right click on the item, as the panel reports it.
+    bool openContextMenu(const QString &item)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            item, QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("ContextMenu"));
+        call << 390 << 610;
+        return m_busConnection->call(call, QDBus::Block, 10000).type() ==
+               QDBusMessage::ReplyMessage;
     }
 
     bool startDaemon(const QStringList &args)
@@ -242,17 +321,22 @@ private:
         env.insert(QStringLiteral("PATH"),
                    path("browser") + u':' + env.value(QStringLiteral("PATH")));
         env.insert(QStringLiteral("BROWSER"), path("browser/xdg-open"));
-        // No session bus: nothing outside the test is reached.
-        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        // Only the test's own session bus, if any: nothing outside the test is reached.
+        if (m_busAddress.isEmpty())
+            env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        else
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+        env.remove(QStringLiteral("AT_SPI_BUS_ADDRESS"));
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.qpa.*=false"));
         return env;
     }
 
-    QProcess *spawn(const QString &program, const QStringList &args)
+    QProcess *spawn(const QString &program, const QStringList &args, bool readOutput = false)
     {
         auto *p = new QProcess;
         p->setProcessEnvironment(environment());
-        p->setStandardOutputFile(QProcess::nullDevice());
+        if (!readOutput)
+            p->setStandardOutputFile(QProcess::nullDevice());
         p->setStandardErrorFile(
             m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")));
         p->start(program, args);
@@ -267,6 +351,10 @@ private:
     QProcess *m_daemon = nullptr;
     QProcess *m_app = nullptr;
     std::unique_ptr<QLocalSocket> m_client;
+    QProcess *m_bus = nullptr;
+    QString m_busAddress;
+    std::unique_ptr<QDBusConnection> m_busConnection;
+    TrayWatcher m_watcher;
 };
 
 class TestWayland : public QObject
@@ -278,6 +366,7 @@ private slots:
     void cleanup();
     void windowMapsWithAppIdAndRenders();
     void signInAndDialFollowTheDaemon();
+    void trayPopupOpensWhereTheCompositorPutsIt();
 
 private:
     std::unique_ptr<WaylandSession> m_session;
@@ -341,6 +430,56 @@ void TestWayland::signInAndDialFollowTheDaemon()
     QVERIFY2(s.waitFor([&] { return near(s.pixel(kTitleDot), dark(Palette::Role::Warning)); }),
              s.report().constData());
     QVERIFY2(s.waitFor([&] { return near(s.pixel(kTitleDot), dark(Palette::Role::Success)); }),
+             s.report().constData());
+}
+
+// Where two screenshots differ.
+static QRect changedArea(const QImage &a, const QImage &b)
+{
+    QRect area;
+    for (int y = 0; y < qMin(a.height(), b.height()); ++y) {
+        for (int x = 0; x < qMin(a.width(), b.width()); ++x) {
+            if (!near(a.pixelColor(x, y), b.pixelColor(x, y), 2))
+                area |= QRect(x, y, 1, 1);
+        }
+    }
+    return area;
+}
+
+// Wayland lets no window choose its place: the popup asks for one beside the
+// icon and opens wherever the compositor puts it, and a second right click
+// closes it again.
+void TestWayland::trayPopupOpensWhereTheCompositorPutsIt()
+{
+    WaylandSession &s = *m_session;
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    QVERIFY(s.startTray());
+    QVERIFY(s.startDaemon({}));
+    s.startApp();
+    QVERIFY2(s.waitFor([&] { return !s.trayItems().isEmpty(); }), s.report().constData());
+    QVERIFY2(s.waitFor([&] { return near(s.pixel(kLanguageEn), dark(Palette::Role::Accent)); }),
+             s.report().constData());
+    const QImage before = s.screenshot();
+    QVERIFY(!before.isNull());
+
+    QVERIFY(s.openContextMenu(s.trayItems().constLast()));
+    QRect popup;
+    QVERIFY2(s.waitFor([&] {
+        popup = changedArea(before, s.screenshot());
+        return popup.width() >= 264 && popup.height() >= 190;
+    }),
+             s.report().constData());
+    // The card and its shadow, nothing beyond the 280 x 206 window.
+    QVERIFY2(popup.width() <= 280 && popup.height() <= 206,
+             qPrintable(QStringLiteral("changed: %1,%2 %3x%4")
+                            .arg(popup.x())
+                            .arg(popup.y())
+                            .arg(popup.width())
+                            .arg(popup.height())));
+
+    QVERIFY(s.openContextMenu(s.trayItems().constLast()));
+    QVERIFY2(s.waitFor([&] { return changedArea(before, s.screenshot()).isEmpty(); }),
              s.report().constData());
 }
 

@@ -35,8 +35,18 @@ for icon in "$prefix"/share/icons/hicolor/*/apps/"$app_id".png; do
     [ "$size" = "$folder" ] || { echo "FAIL: $icon is $size" >&2; exit 1; }
 done
 
+# The entry starts the installed program and names the installed icon.
+entry=$prefix/share/applications/$app_id.desktop
+exec_name=$(sed -n 's/^Exec=//p' "$entry")
+icon_name=$(sed -n 's/^Icon=//p' "$entry")
+[ -x "$prefix/bin/$exec_name" ] || { echo "FAIL: Exec=$exec_name is not installed" >&2; exit 1; }
+for size in 16 48 256; do
+    [ -f "$prefix/share/icons/hicolor/${size}x$size/apps/$icon_name.png" ] \
+        || { echo "FAIL: Icon=$icon_name has no ${size} px icon" >&2; exit 1; }
+done
+
 if command -v desktop-file-validate >/dev/null 2>&1; then
-    desktop-file-validate "$prefix/share/applications/$app_id.desktop"
+    desktop-file-validate "$entry"
 fi
 if command -v appstreamcli >/dev/null 2>&1; then
     appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml"

@@ -1,3 +1,4 @@
+#include "app/firstframe.h"
 #include "app/qmlcontext.h"
 #include "app/singleinstance.h"
 #include "app/wiring.h"
@@ -15,6 +16,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExtensionPlugin>
+#include <QQuickWindow>
 #include <QTimer>
 
 // The compiled-in interface module (qrc:/qml).
@@ -91,6 +93,7 @@ int main(int argc, char *argv[])
         return -1;
 
     QObject *root = engine.rootObjects().constFirst();
+    reportFirstFrameWhenAsked(qobject_cast<QQuickWindow *>(root));
     if (!minimized)
         invokeOnRoot(root, "showAndRaise");
 

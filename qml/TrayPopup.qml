@@ -102,7 +102,6 @@ Window {
         shadowBlur: 0.8
         shadowOpacity: 0.5
         shadowVerticalOffset: 2
-        shadowColor: "#000000"
     }
 
     Rectangle {

@@ -1,10 +1,10 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Window
 
 // The one main window: a frameless, transparent window that draws its own
-// rounded panel, title bar and one of four screens.
-ApplicationWindow {
+// rounded panel, title bar and one of four screens. A plain Window: an
+// ApplicationWindow would load a Qt Quick Controls style that nothing here uses.
+Window {
     id: root
 
     visible: false
@@ -14,7 +14,6 @@ ApplicationWindow {
     minimumHeight: 580
     flags: Qt.Window | Qt.FramelessWindowHint
     color: "transparent"
-    background: null
     title: "Kestrix"
 
     // Which screen a signed-in user wants: "main" or "settings".
@@ -104,22 +103,36 @@ ApplicationWindow {
         target: trayManager
 
         function onPopupRequested(anchorX, anchorY) {
-            if (trayPopup.visible)
-                trayPopup.hide()
+            const popup = root.trayPopupWindow()
+            if (popup.visible)
+                popup.hide()
             else
-                trayPopup.openAt(anchorX, anchorY)
+                popup.openAt(anchorX, anchorY)
         }
 
         function onShowRequested() {
-            trayPopup.hide()
+            if (root.trayPopup)
+                root.trayPopup.hide()
         }
     }
 
-    TrayPopup {
-        id: trayPopup
-        objectName: "trayPopup"
-        // A window of its own, not a transient of this (often hidden) one.
-        transientParent: null
+    // The tray popup is made on its first use: many sessions never open it.
+    property TrayPopup trayPopup: null
+
+    function trayPopupWindow() {
+        if (!root.trayPopup)
+            root.trayPopup = trayPopupComponent.createObject(root)
+        return root.trayPopup
+    }
+
+    Component {
+        id: trayPopupComponent
+
+        TrayPopup {
+            objectName: "trayPopup"
+            // A window of its own, not a transient of this (often hidden) one.
+            transientParent: null
+        }
     }
 
     PanelShadow {
@@ -128,14 +141,17 @@ ApplicationWindow {
         shadowBlur: 0.9
         shadowOpacity: 0.45
         shadowVerticalOffset: 3
-        shadowColor: "#000000"
     }
 
     Rectangle {
         id: panel
         objectName: "panel"
-        anchors.fill: parent
-        anchors.margins: 10
+        // From the window's size: a Window that was never shown leaves its
+        // content item at 0 x 0, and the screens are laid out before that.
+        x: 10
+        y: 10
+        width: root.width - 20
+        height: root.height - 20
         radius: 16
         color: appSettings.bg
         border.width: 1

@@ -15,6 +15,7 @@ set(KESTRIX_QML_FILES
     PrimaryButton.qml
     ToggleSwitch.qml
     SpoilerText.qml
+    PanelShadow.qml
 )
 
 # Script libraries served beside the QML files.
@@ -27,11 +28,13 @@ set(KESTRIX_QML_SCRIPTS
 # Effects, Qt 6.5 on) and qml/effects/compat/<Name>.qml (Qt5Compat
 # GraphicalEffects); qml/CMakeLists.txt compiles in the one this Qt supports.
 set(KESTRIX_QML_EFFECTS
-    PanelShadow
     SpoilerBlur
 )
 
 set(KESTRIX_IMAGE_FILES
     icon.png
     logo.png
+    # Panel shadows, drawn by tools/icons/make-icons (PanelShadow.qml).
+    panelshadow-r16-b29.png
+    panelshadow-r14-b26.png
 )

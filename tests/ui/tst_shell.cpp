@@ -287,11 +287,11 @@ void TestShell::trayRequestsOpenAndHidePopup()
 {
     UiShell ui;
     QVERIFY(ui.start());
+    // Made on its first use, and opened by that use.
+    QVERIFY(!ui.window->findChild<QQuickWindow *>(QStringLiteral("trayPopup")));
+    emit ui.tray.popupRequested(600, 700);
     auto *popup = ui.window->findChild<QQuickWindow *>(QStringLiteral("trayPopup"));
     QVERIFY(popup);
-    QVERIFY(!popup->isVisible());
-
-    emit ui.tray.popupRequested(600, 700);
     QTRY_VERIFY(popup->isVisible());
     emit ui.tray.popupRequested(600, 700);
     QTRY_VERIFY(!popup->isVisible());

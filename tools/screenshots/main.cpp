@@ -214,7 +214,9 @@ bool Renderer::shoot(const QString &name)
 
 bool Renderer::shootPopup(const QString &name)
 {
-    auto *popup = m_window->findChild<QQuickWindow *>(QStringLiteral("trayPopup"));
+    QVariant made; // the popup window is made on its first use
+    QMetaObject::invokeMethod(m_window, "trayPopupWindow", Q_RETURN_ARG(QVariant, made));
+    auto *popup = qobject_cast<QQuickWindow *>(made.value<QObject *>());
     if (!popup)
         return false;
     QMetaObject::invokeMethod(popup, "openAt", Q_ARG(QVariant, 700), Q_ARG(QVariant, 760));

@@ -27,10 +27,10 @@ Rectangle {
         shadowBlur: 0.9
         shadowOpacity: 0.45
         shadowVerticalOffset: 3
-        shadowColor: "#000000"
     }
     Rectangle {
         id: panel
+        radius: 16
         x: 60
         y: 90
         width: 200

@@ -1,7 +1,10 @@
 import QtQuick
 
-// A text shown blurred until clicked. The sharp label is never shown itself:
-// it only feeds the blur, so no readable copy lies beneath it.
+// A text shown blurred until clicked. While hidden, what is blurred is a fixed
+// placeholder, not the text: a blurred address still shows its length and its
+// grouping (four blobs 3-2-2-1 are an IPv4 address), so nothing of the text is
+// drawn, nor sized, until it is revealed. The sharp label is never shown
+// itself: it only feeds the blur, so no readable copy lies beneath it.
 Item {
     id: spoiler
 
@@ -10,24 +13,52 @@ Item {
     property alias font: label.font
     property bool revealed: false
 
-    // An empty text takes no room at all (a Text item keeps one line's height).
-    implicitWidth: label.text.length > 0 ? label.implicitWidth : 0
-    implicitHeight: label.text.length > 0 ? label.implicitHeight : 0
+    // 0 hidden .. 1 revealed: the blur lifts as the text fades in over the
+    // placeholder.
+    property real reveal: revealed ? 1.0 : 0.0
+    Behavior on reveal { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
 
-    Text {
-        id: label
+    readonly property bool empty: label.text.length === 0
+
+    // An empty text takes no room at all (a Text item keeps one line's
+    // height); a hidden one takes the placeholder's room, whatever it holds.
+    implicitWidth: spoiler.empty ? 0 : spoiler.revealed ? label.implicitWidth : placeholder.implicitWidth
+    implicitHeight: spoiler.empty ? 0 : label.implicitHeight
+
+    Item {
+        id: blurSource
+        objectName: "spoilerBlurSource"
         visible: false
-        color: "white"
-        textFormat: Text.PlainText // it shows the daemon's text: never markup
+        width: spoiler.reveal > 0 ? Math.max(label.implicitWidth, placeholder.implicitWidth)
+                                  : placeholder.implicitWidth
+        height: label.implicitHeight
+
+        Text {
+            id: placeholder
+            objectName: "spoilerPlaceholder"
+            // Even, ungrouped and about as wide as an IPv4 address.
+            text: "000000000000"
+            font: label.font
+            color: label.color
+            opacity: 1.0 - spoiler.reveal
+        }
+
+        Text {
+            id: label
+            color: "white"
+            textFormat: Text.PlainText // it shows the daemon's text: never markup
+            // Fully transparent while hidden. (Not invisible: an item made
+            // visible inside a hidden effect source is not drawn into it.)
+            opacity: spoiler.reveal
+        }
     }
 
     SpoilerBlur {
-        anchors.fill: label
-        source: label
+        anchors.fill: blurSource
+        source: blurSource
         blurMax: 40
-        blur: spoiler.revealed ? 0.0 : 1.0
-
-        Behavior on blur { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
+        blur: 1.0 - spoiler.reveal
+        visible: !spoiler.empty
     }
 
     MouseArea {

@@ -22,6 +22,10 @@ Item {
         SpoilerText { font.pixelSize: 16; color: "black" }
     }
     Component {
+        id: textComponent
+        Text { font.pixelSize: 16; textFormat: Text.PlainText }
+    }
+    Component {
         id: iconComponent
         IconButton { symbol: "✕"; hoverColor: "#ff0000" }
     }
@@ -142,11 +146,32 @@ Item {
 
         // The daemon's text is shown as written: markup in it is not obeyed.
         function test_spoilerShowsMarkupAsText() {
-            var plain = createTemporaryObject(spoilerComponent, scene, { text: "host" });
+            var plain = createTemporaryObject(spoilerComponent, scene,
+                                              { text: "host", revealed: true });
             var marked = createTemporaryObject(spoilerComponent, scene,
-                                               { text: "<b></b><i></i>host" });
+                                               { text: "<b></b><i></i>host", revealed: true });
             verify(marked.implicitWidth > plain.implicitWidth + 20,
                    "markup was rendered instead of shown: " + marked.implicitWidth);
+        }
+
+        // Hidden, the size says nothing of the text; revealed, it is the text's.
+        function test_spoilerHiddenSizeIsTheTexts_data() {
+            return [
+                { tag: "IPv4", text: "203.0.113.7" },
+                { tag: "long name", text: "a-very-long-server-name.de.vpn.example.net" },
+                { tag: "one letter", text: "x" },
+            ];
+        }
+        function test_spoilerHiddenSizeIsTheTexts(data) {
+            var reference = createTemporaryObject(spoilerComponent, scene, { text: "2001:db8::7" });
+            var spoiler = createTemporaryObject(spoilerComponent, scene, { text: data.text });
+            compare(spoiler.implicitWidth, reference.implicitWidth);
+            compare(spoiler.implicitHeight, reference.implicitHeight);
+            verify(spoiler.implicitWidth > 0);
+
+            spoiler.revealed = true;
+            var sharp = createTemporaryObject(textComponent, scene, { text: data.text });
+            compare(spoiler.implicitWidth, sharp.implicitWidth);
         }
 
         function test_spoilerClickFlips() {

@@ -73,6 +73,35 @@ Rectangle {
             tryVerify(function() { return darkPixels(grabImage(scene), spoilerArea(), 0.25) === 0; }, 5000);
         }
 
+        // Hidden, two texts of other lengths and groupings draw the very
+        // same pixels: the blur shows a placeholder, not the text.
+        function test_spoilerHidesLengthAndGrouping() {
+            spoiler.revealed = false;
+            spoiler.text = "203.0.113.77";
+            tryCompare(spoiler, "reveal", 0.0);
+            waitForRendering(scene);
+            var area = Qt.rect(0, 0, scene.width, 80);
+            var first = grabImage(scene);
+            spoiler.text = "de-1.vpn.example.net";
+            waitForRendering(scene);
+            var second = grabImage(scene);
+            var differing = 0;
+            for (var x = area.x; x < area.x + area.width; ++x) {
+                for (var y = area.y; y < area.y + area.height; ++y) {
+                    if (!Qt.colorEqual(first.pixel(x, y), second.pixel(x, y)))
+                        ++differing;
+                }
+            }
+            compare(differing, 0);
+
+            // Revealed, the text is there and its own length.
+            spoiler.revealed = true;
+            tryVerify(function() { return darkPixels(grabImage(scene), spoilerArea(), 0.25) > 50; }, 5000);
+            spoiler.revealed = false;
+            spoiler.text = "203.0.113.77:51820";
+            tryCompare(spoiler, "reveal", 0.0);
+        }
+
         function test_panelCastsShadow() {
             waitForRendering(scene);
             var image = grabImage(scene);

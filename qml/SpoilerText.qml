@@ -53,13 +53,17 @@ Item {
         }
     }
 
-    SpoilerBlur {
+    // Loaded by name, not used as a type, so the effect's module (and its
+    // shader machinery) is loaded with the first spoiler, not with main.qml.
+    Loader {
+        id: blur
         anchors.fill: blurSource
-        source: blurSource
-        blurMax: 40
-        blur: 1.0 - spoiler.reveal
-        visible: !spoiler.empty
+        active: !spoiler.empty
+        source: "qrc:/qml/SpoilerBlur.qml"
     }
+    Binding { target: blur.item; property: "source"; value: blurSource; when: blur.item !== null }
+    Binding { target: blur.item; property: "blurMax"; value: 40; when: blur.item !== null }
+    Binding { target: blur.item; property: "blur"; value: 1.0 - spoiler.reveal; when: blur.item !== null }
 
     MouseArea {
         anchors.fill: parent

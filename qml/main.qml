@@ -19,6 +19,12 @@ Window {
     // Which screen a signed-in user wants: "main" or "settings".
     property string screen: "main"
 
+    // Set by main() for a start in the tray (--minimized): the screens are
+    // then made when the window is first shown, not while nobody sees them.
+    property bool deferContent: false
+    property bool shownOnce: false
+    onVisibleChanged: if (visible) shownOnce = true
+
     // The screen shown: signed out beats everything, then the settings choice,
     // then a failed connection.
     readonly property string chosenScreen: !pipeClient.authenticated ? "login"
@@ -296,6 +302,7 @@ Window {
                 objectName: "content"
                 width: parent.width
                 height: parent.height - 44
+                active: !root.deferContent || root.shownOnce
                 sourceComponent: {
                     switch (root.chosenScreen) {
                     case "login": return loginComponent

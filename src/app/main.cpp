@@ -88,6 +88,8 @@ int main(int argc, char *argv[])
     // outlives the objects it binds to.
     QQmlApplicationEngine engine;
     publishCoreObjects(engine.rootContext(), &pipeClient, &trayManager, &appSettings);
+    // Started in the tray, the window's screens wait until it is first shown.
+    engine.setInitialProperties({{QStringLiteral("deferContent"), minimized}});
     engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     if (engine.rootObjects().isEmpty())
         return -1;

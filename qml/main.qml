@@ -204,7 +204,9 @@ Window {
                         anchors.verticalCenter: parent.verticalCenter
                         width: 26
                         height: 26
-                        source: "qrc:/logo.png"
+                        // logo.png drawn at 52 px by tools/icons: decoding
+                        // the full-size image took longer than the window.
+                        source: "qrc:/logo-52.png"
                         sourceSize.width: 52
                         sourceSize.height: 52
                         fillMode: Image.PreserveAspectFit

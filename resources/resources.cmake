@@ -34,6 +34,8 @@ set(KESTRIX_QML_EFFECTS
 set(KESTRIX_IMAGE_FILES
     icon.png
     logo.png
+    # The title bar's logo, logo.png made small by tools/icons/make-icons.
+    logo-52.png
     # Panel shadows, drawn by tools/icons/make-icons (PanelShadow.qml).
     panelshadow-r16-b29.png
     panelshadow-r14-b26.png

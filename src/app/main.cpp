@@ -1,3 +1,4 @@
+#include "app/appicon.h"
 #include "app/firstframe.h"
 #include "app/qmlcontext.h"
 #include "app/singleinstance.h"
@@ -56,7 +57,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QLatin1String(AppIdentity::kDesktopId));
     // Windows hide to the tray; only an explicit quit ends the process.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    QApplication::setWindowIcon(iconInSizes(QStringLiteral(":/icon.png")));
 
     if (tellRunningInstanceToShow())
         return 0;

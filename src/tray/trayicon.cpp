@@ -1,5 +1,7 @@
 #include "tray/trayicon.h"
 
+#include <QGuiApplication>
+#include <QIcon>
 #include <QPainter>
 
 namespace TrayIcon {
@@ -17,6 +19,13 @@ QColor dotColor(const QString &state)
 
 QImage loadBaseImage()
 {
+    // The application's window icon is this image, already decoded: a second
+    // decoding of the large PNG would double the cost of the tray at start.
+    const QIcon appIcon = QGuiApplication::windowIcon();
+    if (!appIcon.isNull())
+        return appIcon.pixmap(QSize(kSize, kSize), 1.0)
+            .toImage()
+            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage source(QStringLiteral(":/icon.png"));
     if (source.isNull())
         return {};

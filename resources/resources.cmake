@@ -34,8 +34,10 @@ set(KESTRIX_QML_EFFECTS
 set(KESTRIX_IMAGE_FILES
     icon.png
     logo.png
-    # The title bar's logo, logo.png made small by tools/icons/make-icons.
+    # logo.png and icon.png made small by tools/icons/make-icons: the title
+    # bar's logo and the window and tray icons, cheap to decode at start.
     logo-52.png
+    icon-256.png
     # Panel shadows, drawn by tools/icons/make-icons (PanelShadow.qml).
     panelshadow-r16-b29.png
     panelshadow-r14-b26.png

@@ -3,7 +3,7 @@
 #include <QIcon>
 #include <QString>
 
-// The application's icon from one large image, decoded once and kept only in
-// the sizes desktops ask for (16 to 256 px): the full-size pixmap that
-// QIcon(path) holds would stay resident for the life of the process.
+// The application's icon from one image, decoded once and kept only in the
+// sizes desktops ask for (16 to 256 px), ready scaled: QIcon(path) would keep
+// the image at its full size and scale it again for every request.
 QIcon iconInSizes(const QString &path);

@@ -26,6 +26,7 @@ private slots:
     void closeRequestsHide_data();
     void closeRequestsHide();
     void trayRequestsOpenAndHidePopup();
+    void deferredScreensWaitForFirstShow();
     void fontFallsBackQuietly();
 };
 
@@ -300,6 +301,22 @@ void TestShell::trayRequestsOpenAndHidePopup()
     QTRY_VERIFY(popup->isVisible());
     emit ui.tray.showRequested();
     QTRY_VERIFY(!popup->isVisible());
+}
+
+void TestShell::deferredScreensWaitForFirstShow()
+{
+    UiShell ui;
+    // As main() starts it with --minimized.
+    ui.engine.setInitialProperties({{QStringLiteral("deferContent"), true}});
+    QVERIFY(ui.start());
+    QVERIFY(!ui.screenItem());
+    QVERIFY(ui.show());
+    QTRY_COMPARE(ui.screenName(), QStringLiteral("mainScreen"));
+
+    // Once made, the screens follow the state whether shown or not.
+    ui.window->hide();
+    QVERIFY(ui.deliver(UiShell::status("failed")));
+    QTRY_COMPARE(ui.screenName(), QStringLiteral("errorScreen"));
 }
 
 void TestShell::fontFallsBackQuietly()

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include "testmain.h"
+
 // The road of one request, from the click on the dial to the moving counters,
 // and a connect that fails and is tried again.
 class TestE2eConnect : public QObject
@@ -141,5 +143,5 @@ void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
     QCOMPARE(s.findInColumn(200, 60, 400, danger), -1);
 }
 
-QTEST_MAIN(TestE2eConnect)
+KESTRIX_TEST_MAIN(TestE2eConnect)
 #include "tst_e2e_connect.moc"

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include "testmain.h"
+
 // Start-up as a person sees it: the tray icon with its grey dot, the window
 // on the login screen, --minimized, and a second start.
 class TestE2eStart : public QObject
@@ -89,5 +91,5 @@ void TestE2eStart::minimizedThenSecondStartShowsWindow()
     QCOMPARE(handshakes, 1);
 }
 
-QTEST_MAIN(TestE2eStart)
+KESTRIX_TEST_MAIN(TestE2eStart)
 #include "tst_e2e_start.moc"

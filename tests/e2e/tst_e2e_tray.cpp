@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include "testmain.h"
+
 // The tray popup as a person uses it, and the interface riding out a daemon
 // that dies and comes back.
 class TestE2eTray : public QObject
@@ -147,5 +149,5 @@ void TestE2eTray::daemonRestartWhileRunning()
     QCOMPARE(s.daemonLog().count("{\"cmd\":\"login_start\"}"), 1); // not signed in twice
 }
 
-QTEST_MAIN(TestE2eTray)
+KESTRIX_TEST_MAIN(TestE2eTray)
 #include "tst_e2e_tray.moc"

@@ -16,9 +16,11 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-command -v Xvfb >/dev/null 2>&1 || exit 77
+skip() { echo "SKIP   : $1 is not installed (tools/install-deps installs it)" >&2; exit 77; }
+command -v Xvfb >/dev/null 2>&1 || skip Xvfb
 if [ -n "$tray_wanted" ]; then
-    command -v trayer >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1 || exit 77
+    command -v trayer >/dev/null 2>&1 || skip trayer
+    command -v xdotool >/dev/null 2>&1 || skip xdotool
 fi
 
 work=$(mktemp -d)

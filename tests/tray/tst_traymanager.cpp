@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "testmain.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -359,5 +361,5 @@ void TestTrayManager::realTrayShowsBalloon()
     balloon->close();
 }
 
-QTEST_MAIN(TestTrayManager)
+KESTRIX_TEST_MAIN(TestTrayManager)
 #include "tst_traymanager.moc"

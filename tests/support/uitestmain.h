@@ -6,9 +6,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "testmain.h"
+
 // The main of a test that loads the interface: a private configuration, token,
 // home and runtime folder, set before anything reads them, and the
-// application's names.
+// application's names. A warning or critical message that the test did not
+// expect (QTest::ignoreMessage) fails the run: QML reports its faults that way.
 #define KESTRIX_UI_TEST_MAIN(TestClass)                                                            \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
@@ -26,5 +29,5 @@
         QApplication::setOrganizationName(QStringLiteral("Kest"));                                 \
         QApplication::setQuitOnLastWindowClosed(false);                                            \
         TestClass test;                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                    \
+        return KestrixTest::exec(&test, argc, argv, KestrixTest::Warnings::Strict);                \
     }

@@ -4,6 +4,8 @@
 #include "ipc/protocol.h"
 #include "settings/palette.h"
 
+#include "appenvironment.h"
+#include "helperprocess.h"
 #include "localserving.h"
 
 #include <QJsonDocument>
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -24,24 +27,22 @@ constexpr int kStartTimeoutMs = 20000;
 
 E2eSession::E2eSession()
 {
-    for (const char *sub : {"config", "runtime", "home", "programdata", "browser", "tmp"})
+    for (const char *sub : {"programdata", "standins"})
         QDir(m_dir.path()).mkdir(QString::fromLatin1(sub));
-    QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // kestrix from a folder of its own: with no daemon executable beside it,
+    // the launcher starts no second, hidden daemon.
+    m_appPath = privateAppCopy(QStringLiteral(KESTRIX_BINARY), m_dir.path());
 
     // The browser: records each URL and opens nothing.
-    const QString browser = m_dir.filePath(QStringLiteral("browser/xdg-open"));
-    QFile script(browser);
-    if (script.open(QIODevice::WriteOnly)) {
-        script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" +
-                     m_dir.filePath("opened-urls").toUtf8() + "\"\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    addStandIn(QStringLiteral("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" +
+                                               m_dir.filePath("opened-urls").toUtf8() + "\"\n");
 }
 
 E2eSession::~E2eSession()
 {
+    const bool failed = QTest::currentTestFailed();
+    if (failed)
+        keepEvidence();
     for (auto it = m_processes.crbegin(); it != m_processes.crend(); ++it) {
         QProcess *p = *it;
         if (p->state() != QProcess::NotRunning) {
@@ -53,40 +54,80 @@ E2eSession::~E2eSession()
         }
         delete p;
     }
+    // Whatever the app writes to its error output is a fault nobody looked at.
+    const QString errors = appErrors();
+    if (!failed && !errors.isEmpty())
+        QTest::qFail(qPrintable(QStringLiteral("kestrix wrote to its error output:\n") + errors),
+                     __FILE__, __LINE__);
+}
+
+bool E2eSession::addStandIn(const QString &name, const QByteArray &script) const
+{
+    QFile file(m_dir.filePath(QStringLiteral("standins/") + name));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(script) != script.size())
+        return false;
+    file.close();
+    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QString E2eSession::appErrors() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("kestrix.err")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll()).trimmed();
+}
+
+void E2eSession::keepEvidence()
+{
+    // Into the build folder: the temporary one goes with the session.
+    const QString name =
+        QFileInfo(QString::fromLocal8Bit(QTest::currentAppName())).fileName() + u'/' +
+        QString::fromLatin1(QTest::currentTestFunction()) +
+        (QTest::currentDataTag() ? u'-' + QString::fromLatin1(QTest::currentDataTag()) : QString());
+    QString safe = name;
+    safe.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./-]+")), QStringLiteral("_"));
+    QDir evidence(QStringLiteral(KESTRIX_E2E_EVIDENCE_DIR) + u'/' + safe);
+    evidence.removeRecursively();
+    if (!evidence.mkpath(QStringLiteral(".")))
+        return;
+    if (!m_display.isEmpty()) {
+        const QImage shot = screenshot();
+        if (!shot.isNull())
+            shot.save(evidence.filePath(QStringLiteral("screen.png")));
+    }
+    const QStringList kept{QStringLiteral("*.log"), QStringLiteral("*.err"),
+                           QStringLiteral("opened-urls")};
+    for (const QFileInfo &file : QDir(m_dir.path()).entryInfoList(kept, QDir::Files))
+        QFile::copy(file.filePath(), evidence.filePath(file.fileName()));
+    QFile windows(evidence.filePath(QStringLiteral("windows.txt")));
+    if (windows.open(QIODevice::WriteOnly))
+        windows.write(describe(appWindows()) + '\n');
+    qInfo("logs and a screenshot of the failure are in %s", qPrintable(evidence.path()));
 }
 
 QProcessEnvironment E2eSession::environment() const
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = isolatedAppEnvironment(m_dir.path());
     env.insert(QStringLiteral("DISPLAY"), m_display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
-    env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("tmp")));
     env.insert(QStringLiteral("KESTRIX_PIPE"), m_dir.filePath(QStringLiteral("daemon.sock")));
     env.insert(QStringLiteral("PROGRAMDATA"), m_dir.filePath(QStringLiteral("programdata")));
-    const QString browser = m_dir.filePath(QStringLiteral("browser"));
-    env.insert(QStringLiteral("PATH"), browser + u':' + env.value(QStringLiteral("PATH")));
-    env.insert(QStringLiteral("BROWSER"), browser + QStringLiteral("/xdg-open"));
-    // No session bus: balloons are drawn by the toolkit on this display, and
-    // nothing outside the test is reached.
-    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.qpa.*=false"));
+    const QString standIns = m_dir.filePath(QStringLiteral("standins"));
+    env.insert(QStringLiteral("PATH"), standIns + u':' + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("BROWSER"), standIns + QStringLiteral("/xdg-open"));
     return env;
 }
 
-QProcess *E2eSession::spawn(const QString &program, const QStringList &args, bool forwardErrors)
+QProcess *E2eSession::spawn(const QString &program, const QStringList &args)
 {
     auto *p = new QProcess;
     p->setProcessEnvironment(environment());
-    p->setProcessChannelMode(forwardErrors ? QProcess::ForwardedErrorChannel
-                                           : QProcess::SeparateChannels);
-    if (!forwardErrors) // kept for the failure message
-        p->setStandardErrorFile(
-            m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")),
-            QIODevice::Append);
+    // Kept for the failure message and the evidence.
+    p->setStandardErrorFile(m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")),
+                            QIODevice::Append);
+    dieWithTest(*p);
     p->start(program, args);
     p->waitForStarted(10000); // so that state() tells running from starting
     m_processes << p;
@@ -190,14 +231,16 @@ bool E2eSession::startDaemon(const QStringList &args)
     m_daemon = spawn(QStringLiteral(KESTRIX_DAEMON_BINARY),
                      QStringList{QStringLiteral("--foreground"), QStringLiteral("--log"),
                                  m_dir.filePath(QStringLiteral("daemon.log"))} +
-                         args,
-                     true);
+                         args);
     const QString socket = m_dir.filePath(QStringLiteral("daemon.sock"));
     const bool serving = waitUntilServing(*m_daemon, socket, kStartTimeoutMs);
-    if (!serving)
-        qWarning("development daemon not serving: state %d, exit status %d, code %d, error %s",
-                 int(m_daemon->state()), int(m_daemon->exitStatus()), m_daemon->exitCode(),
-                 qPrintable(m_daemon->errorString()));
+    if (!serving) {
+        QFile errors(m_dir.filePath(QStringLiteral("kestrix-daemon.err")));
+        errors.open(QIODevice::ReadOnly);
+        qInfo("development daemon not serving: state %d, exit status %d, code %d, error %s: %s",
+              int(m_daemon->state()), int(m_daemon->exitStatus()), m_daemon->exitCode(),
+              qPrintable(m_daemon->errorString()), errors.readAll().right(1000).constData());
+    }
     return serving;
 }
 
@@ -249,7 +292,7 @@ void E2eSession::killDaemon()
 
 QProcess *E2eSession::startApp(const QStringList &args)
 {
-    m_app = spawn(QStringLiteral(KESTRIX_BINARY), args, true);
+    m_app = spawn(m_appPath, args);
     return m_app;
 }
 
@@ -292,11 +335,16 @@ QStringList E2eSession::openedUrls() const
 QList<E2eSession::Window> E2eSession::appWindows() const
 {
     QList<Window> windows;
+    m_lookWorked = true;
     if (!m_app || m_app->state() != QProcess::Running)
         return windows;
+    int searched = -1;
     const QByteArray ids = run(QStringLiteral("xdotool"),
                                {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                QStringLiteral("--pid"), QString::number(m_app->processId())});
+                                QStringLiteral("--pid"), QString::number(m_app->processId())},
+                               &searched);
+    // 1 is "none found"; anything else means nothing is known.
+    m_lookWorked = searched == 0 || searched == 1;
     for (const QByteArray &id : ids.split('\n')) {
         if (id.trimmed().isEmpty())
             continue;

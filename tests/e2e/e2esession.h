@@ -15,10 +15,12 @@
 
 // Everything an end-to-end test needs, each part real and private to the
 // test: an X server (Xvfb on a free display), a system tray (trayer), the
-// development daemon with its --log, the real kestrix binary with its own
-// config, runtime, pipe and program-data folders, and a stand-in browser that
-// only records the URLs it is asked to open. The screen is read back with
-// xdotool and screenshots, the way a person sees it.
+// development daemon with its --log, the real kestrix binary (a copy alone in
+// a folder) with its own config, runtime, temporary, pipe and program-data
+// folders, and a stand-in browser that only records the URLs it is asked to
+// open. The screen is read back with xdotool and screenshots, the way a
+// person sees it. Every process it starts dies with the test; a failed test
+// leaves its logs and a screenshot in the build folder.
 class E2eSession
 {
 public:
@@ -39,6 +41,14 @@ public:
     bool startOtherWindow(const QRect &geometry);
 
     QProcess *app() const { return m_app; }
+    // The private copy of kestrix that startApp runs.
+    QString appPath() const { return m_appPath; }
+    // What the app wrote to its error output so far. A session that ends
+    // with anything there fails the test (from cleanup).
+    QString appErrors() const;
+    // A program of that name, found before any other on the PATH of every
+    // process the session starts.
+    bool addStandIn(const QString &name, const QByteArray &script) const;
     QProcess *daemon() const { return m_daemon; }
 
     // Lines the daemon received, and URLs the browser was asked to open.
@@ -53,6 +63,9 @@ public:
     };
     // The app's visible top-level windows, as the X server sees them.
     QList<Window> appWindows() const;
+    // Whether the last look at the windows worked: an empty list from an
+    // xdotool that failed proves nothing.
+    bool lastLookWorked() const { return m_lookWorked; }
     Window mainWindow() const;  // the 400 x 620 window, or id 0
     Window popupWindow() const; // the 280 x 206 tray popup, or id 0
     Window trayIcon() const;    // the icon docked in the tray, or id 0
@@ -97,12 +110,19 @@ public:
 private:
     bool startX(QProcess **xvfb, QString *error);
     bool startTray(QProcess **tray, QString *error);
-    QProcess *spawn(const QString &program, const QStringList &args, bool forwardErrors = false);
+    // Started with its error output kept in <name>.err, and killed by the
+    // kernel if the test dies first.
+    QProcess *spawn(const QString &program, const QStringList &args);
+    // On failure: a screenshot, every log and the windows, kept in the build
+    // folder under the test's name.
+    void keepEvidence();
     QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr) const;
     QProcessEnvironment environment() const;
 
     QTemporaryDir m_dir;
+    QString m_appPath;
     QString m_display;
+    mutable bool m_lookWorked = true;
     QList<QProcess *> m_processes;
     QProcess *m_daemon = nullptr;
     QProcess *m_app = nullptr;

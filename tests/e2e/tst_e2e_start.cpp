@@ -74,6 +74,7 @@ void TestE2eStart::minimizedThenSecondStartShowsWindow()
     // loop started, long after a window would have been shown.
     QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kStatusQuery), 10000);
     QCOMPARE(s.mainWindow().id, 0ull);
+    QVERIFY2(s.lastLookWorked(), "xdotool could not look for windows");
 
     QProcess second;
     second.setProcessEnvironment(first->processEnvironment());

@@ -1,4 +1,6 @@
+#include "appenvironment.h"
 #include "fakedaemon.h"
+#include "helperprocess.h"
 #include "testmain.h"
 
 #include <QDateTime>
@@ -60,14 +62,8 @@ void TestStartup::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    const QString root = m_dir->path();
-    for (const char *sub : {"bin", "config", "runtime", "home"})
-        QVERIFY(QDir(root).mkdir(sub));
-    QFile::setPermissions(root + "/runtime",
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    // A copy of the binary alone in its folder, so no daemon is started beside it.
-    m_binary = root + "/bin/kestrix";
-    QVERIFY(QFile::copy(QStringLiteral(KESTRIX_BINARY), m_binary));
+    m_binary = privateAppCopy(QStringLiteral(KESTRIX_BINARY), m_dir->path());
+    QVERIFY2(!m_binary.isEmpty(), "could not copy the binary");
     // The daemon's end: the handshake is the first thing the app sends, 200 ms
     // after its event loop started, so after the window was shown or not.
     m_daemon = std::make_unique<FakeDaemon>();
@@ -91,17 +87,13 @@ void TestStartup::cleanup()
 
 QProcess *TestStartup::start(const QStringList &args, const QString &platform)
 {
-    const QString root = m_dir->path();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = isolatedAppEnvironment(m_dir->path());
     env.insert("QT_QPA_PLATFORM", platform);
-    env.insert("XDG_RUNTIME_DIR", root + "/runtime");
-    env.insert("XDG_CONFIG_HOME", root + "/config");
-    env.insert("HOME", root + "/home");
     env.insert("KESTRIX_PIPE", m_pipe);
-    env.remove("PROGRAMDATA");
     auto *p = new QProcess;
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    dieWithTest(*p);
     p->start(m_binary, args);
     m_processes << p;
     return p;

@@ -1,0 +1,250 @@
+#include "daemon/relauncher.h"
+#include "e2esession.h"
+#include "settings/palette.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include "testmain.h"
+
+#include <csignal>
+
+// The second of the two ways the app ends: the user installs and applies an
+// update, the daemon confirms it is updating, and the app leaves the
+// relauncher behind and quits. The relauncher then runs for real against a
+// stand-in systemctl, and starts a stand-in in the app's place.
+// The width range of an update button, measured a few pixels below its
+// rounded top.
+struct Widths
+{
+    int min;
+    int max;
+};
+
+class TestE2eUpdate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void applyingAnUpdateQuitsAndLeavesTheRelauncher();
+
+private:
+    int accentButtonMiddle(int x, const Widths &widths) const;
+    int scrollToUpdateButton(const Widths &widths) const;
+    bool clickUpdateButton(const Widths &widths);
+    QString relaunchFolder() const;
+    void setServiceState(const QByteArray &state);
+    QStringList logEntries(const QString &folder) const;
+
+    std::unique_ptr<E2eSession> m_session;
+};
+
+namespace {
+
+// Answers `systemctl is-active kestrix.service` from the file "state" beside
+// it, and notes who asked: the relauncher script, to be stopped at the end.
+constexpr char kFakeSystemctl[] = R"sh(#!/bin/sh
+here=$(dirname -- "$0")
+printf '%s\n' "$PPID" >>"$here/systemctl-callers"
+[ "$*" = "is-active kestrix.service" ] || exit 2
+state=$(cat "$here/state" 2>/dev/null)
+printf '%s\n' "$state"
+[ "$state" = active ]
+)sh";
+
+// Stands in for the relaunched app: reports its arguments.
+constexpr char kStandInApp[] = R"sh(#!/bin/sh
+printf '%s\n' "$@" >"$0.report.tmp"
+mv -- "$0.report.tmp" "$0.report"
+)sh";
+
+// A column through the right end of both update buttons, clear of their texts.
+constexpr int kButtonColumn = 345;
+constexpr Widths kInstallWidth{80, 115};  // 100 px
+constexpr Widths kRestartWidth{120, 160}; // 140 px
+
+const QByteArray kInstall = R"({"cmd":"install_update"})";
+const QByteArray kApply = R"({"cmd":"apply_update"})";
+const QByteArray kShutdown = R"({"cmd":"shutdown"})";
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+void TestE2eUpdate::init()
+{
+    E2E_START_DESKTOP(m_session);
+    QVERIFY(m_session->addStandIn(QStringLiteral("systemctl"), kFakeSystemctl));
+    // The service stays up until the test says otherwise: the script waits.
+    setServiceState("active");
+}
+
+void TestE2eUpdate::cleanup()
+{
+    // The script runs in a session of its own, outside the test's reach but
+    // for this: whoever asked the stand-in systemctl.
+    const QString callers = m_session->root() + QStringLiteral("/standins/systemctl-callers");
+    for (const QByteArray &pid : readAll(callers).split('\n')) {
+        if (readAll(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid)))
+                .contains(Relauncher::kPosixScriptName))
+            ::kill(pid.toInt(), SIGKILL);
+    }
+    m_session.reset();
+}
+
+void TestE2eUpdate::setServiceState(const QByteArray &state)
+{
+    QFile file(m_session->root() + QStringLiteral("/standins/state.tmp"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(state) == state.size());
+    file.close();
+    QVERIFY(file.rename(m_session->root() + QStringLiteral("/standins/state")) ||
+            (QFile::remove(m_session->root() + QStringLiteral("/standins/state")) &&
+             file.rename(m_session->root() + QStringLiteral("/standins/state"))));
+}
+
+// The middle (window coordinates) of the first accent-filled button that
+// crosses column x of the main window and is as wide as told, or -1. The
+// update banner's buttons are at least 20 px tall; its border and progress
+// bar are thinner, a toggle switch or a language button narrower.
+int TestE2eUpdate::accentButtonMiddle(int x, const Widths &widths) const
+{
+    const E2eSession::Window main = m_session->mainWindow();
+    if (!main.id)
+        return -1;
+    const QImage shot = m_session->screenshot();
+    // A button is drawn a little lighter while the pointer is over it.
+    const QColor accent = Palette::color(Palette::Role::Accent, true);
+    const QColor hovered = accent.lighter(110);
+    const auto isAccent = [&](const QPoint &at) {
+        const QColor c = shot.pixelColor(main.rect.topLeft() + at);
+        return E2eSession::near(c, accent) || E2eSession::near(c, hovered);
+    };
+    int runStart = -1;
+    for (int y = 60; y < 610; ++y) {
+        const bool inside = isAccent(QPoint(x, y));
+        if (inside && runStart < 0)
+            runStart = y;
+        if (!inside && runStart >= 0) {
+            const int middle = (runStart + y) / 2;
+            const int row = runStart + 6; // above the button's text
+            int left = x;
+            int right = x;
+            while (left > 0 && isAccent(QPoint(left - 1, row)))
+                --left;
+            while (right < main.rect.width() - 1 && isAccent(QPoint(right + 1, row)))
+                ++right;
+            const int width = right - left + 1;
+            if (y - runStart >= 20 && width >= widths.min && width <= widths.max)
+                return middle;
+            runStart = -1;
+        }
+    }
+    return -1;
+}
+
+// Scrolls the settings to their end, where the update banner is, with the
+// pointer clear of the buttons (a button under it is drawn lighter), then
+// looks for an update button: the middle of the first one, or -1.
+int TestE2eUpdate::scrollToUpdateButton(const Widths &widths) const
+{
+    const E2eSession::Window main = m_session->mainWindow();
+    for (int i = 0; main.id && i < 5; ++i)
+        m_session->click(main.rect.topLeft() + QPoint(200, 300), 5); // the wheel, down
+    return accentButtonMiddle(kButtonColumn, widths);
+}
+
+bool TestE2eUpdate::clickUpdateButton(const Widths &widths)
+{
+    int y = -1;
+    if (!QTest::qWaitFor([&] { return (y = scrollToUpdateButton(widths)) > 0; }, 20000))
+        return false;
+    m_session->clickMain(QPoint(kButtonColumn, y));
+    return true;
+}
+
+// Where the app wrote the relauncher: wherever its plan put it under the
+// session's folders (the temporary folder, or a private one).
+QString TestE2eUpdate::relaunchFolder() const
+{
+    QDirIterator files(m_session->root(), {QString::fromLatin1(Relauncher::kWindowsScriptName)},
+                       QDir::Files, QDirIterator::Subdirectories);
+    return files.hasNext() ? QFileInfo(files.next()).absolutePath() : QString();
+}
+
+QStringList TestE2eUpdate::logEntries(const QString &folder) const
+{
+    static const QRegularExpression entry(QStringLiteral(R"(^\[[^\]]+\] (.+)$)"));
+    QStringList texts;
+    const QString log = QString::fromUtf8(readAll(folder + u'/' + Relauncher::kLogName));
+    for (const QString &line : log.split(u'\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = entry.match(line);
+        texts << (match.hasMatch() ? match.captured(1) : QStringLiteral("malformed: ") + line);
+    }
+    return texts;
+}
+
+void TestE2eUpdate::applyingAnUpdateQuitsAndLeavesTheRelauncher()
+{
+    E2eSession &s = *m_session;
+    QVERIFY(s.startDaemon({"--auto-login", "0", "--offer-update", "9.9.9"}));
+    QProcess *app = s.startApp();
+    QVERIFY2(s.signIn(), "could not sign in");
+
+    // Settings, scrolled to the end where the update banner is.
+    s.clickMain(Probe::kSettingsButton);
+
+    // Install: the download runs to its end, and the restart button comes.
+    QVERIFY2(clickUpdateButton(kInstallWidth), "no install button");
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kInstall), 10000);
+    // Apply: the daemon confirms it is updating and ends; the app follows.
+    QVERIFY2(clickUpdateButton(kRestartWidth), "no restart button");
+    QCOMPARE(s.daemonLog().count(kInstall), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kApply), 10000);
+    QVERIFY2(app->waitForFinished(20000), "the app did not quit");
+    QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app->exitCode(), 0);
+    QVERIFY(s.daemon()->waitForFinished(10000));
+    // Quitting for an update never asks the daemon to shut down.
+    QVERIFY(!s.daemonReceived(kShutdown));
+
+    // The relauncher, naming this app, written for both platforms.
+    const QString folder = relaunchFolder();
+    QVERIFY2(!folder.isEmpty(), "no relauncher was written");
+    QCOMPARE(readAll(folder + u'/' + Relauncher::kWindowsScriptName),
+             Relauncher::windowsScript(QDir::toNativeSeparators(s.appPath())));
+    const QString script = folder + u'/' + Relauncher::kPosixScriptName;
+    QVERIFY(readAll(script).contains("exe='" + QFile::encodeName(s.appPath()) + "'\n"));
+
+    // It is running, waiting for the service to stop.
+    QTRY_VERIFY_WITH_TIMEOUT(logEntries(folder) == QStringList{"watchdog started"}, 10000);
+    QVERIFY(QFileInfo::exists(script));
+
+    // The installer stops and restarts the service; the app comes back.
+    QVERIFY(QFile::remove(s.appPath()));
+    QFile standIn(s.appPath());
+    QVERIFY(standIn.open(QIODevice::WriteOnly));
+    standIn.write(kStandInApp);
+    standIn.close();
+    QVERIFY(standIn.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    setServiceState("inactive");
+    QTRY_VERIFY_WITH_TIMEOUT(logEntries(folder).size() >= 2, 15000);
+    setServiceState("active");
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(s.appPath() + ".report"), 30000);
+    QCOMPARE(readAll(s.appPath() + ".report"), QByteArray("--after-update\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(script), 10000);
+    QCOMPARE(logEntries(folder),
+             (QStringList{"watchdog started", "service stopped, waiting for restart",
+                          "launching UI", "start exit code 0"}));
+}
+
+KESTRIX_TEST_MAIN(TestE2eUpdate)
+#include "tst_e2e_update.moc"

@@ -234,6 +234,7 @@ bool E2eSession::startDaemon(const QStringList &args)
                          args);
     const QString socket = m_dir.filePath(QStringLiteral("daemon.sock"));
     const bool serving = waitUntilServing(*m_daemon, socket, kStartTimeoutMs);
+    m_failure = serving ? QByteArray() : QByteArray("the development daemon did not serve");
     if (!serving) {
         QFile errors(m_dir.filePath(QStringLiteral("kestrix-daemon.err")));
         errors.open(QIODevice::ReadOnly);
@@ -520,11 +521,20 @@ bool E2eSession::showsIdleDial() const
 
 bool E2eSession::signIn()
 {
-    if (!QTest::qWaitFor([&] { return showsLoginScreen(); }, kStartTimeoutMs))
+    const auto fail = [this](const char *why) {
+        m_failure = why;
         return false;
+    };
+    if (!QTest::qWaitFor([&] { return showsLoginScreen(); }, kStartTimeoutMs))
+        return fail("sign-in: the login screen did not show");
     const qsizetype urlsBefore = openedUrls().size();
     clickMain(Probe::kSignIn);
-    return QTest::qWaitFor([&] { return openedUrls().size() > urlsBefore; }, kStartTimeoutMs) &&
-           openedUrls().constLast().startsWith(QStringLiteral("http://127.0.0.1:")) &&
-           QTest::qWaitFor([&] { return showsSignedIn(); }, kStartTimeoutMs);
+    if (!QTest::qWaitFor([&] { return openedUrls().size() > urlsBefore; }, kStartTimeoutMs))
+        return fail("sign-in: no page was opened in the browser");
+    if (!openedUrls().constLast().startsWith(QStringLiteral("http://127.0.0.1:")))
+        return fail("sign-in: the page opened is not the daemon's");
+    if (!QTest::qWaitFor([&] { return showsSignedIn(); }, kStartTimeoutMs))
+        return fail("sign-in: the window did not move on to the signed-in screens");
+    m_failure.clear();
+    return true;
 }

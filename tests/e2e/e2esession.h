@@ -90,6 +90,10 @@ public:
     // window shows colour in column x, or -1.
     int findInColumn(int x, int yFrom, int yTo, const QColor &colour) const;
 
+    // Which step of the last failed helper (signIn, startDaemon) went wrong,
+    // for QVERIFY2.
+    const char *failure() const { return m_failure.constData(); }
+
     // Signs in the way a person does: the login screen's button, the page
     // opened in the browser (which the daemon approves by itself with
     // --auto-login), and the window moving on to the signed-in screens.
@@ -123,6 +127,7 @@ private:
     QString m_appPath;
     QString m_display;
     mutable bool m_lookWorked = true;
+    QByteArray m_failure;
     QList<QProcess *> m_processes;
     QProcess *m_daemon = nullptr;
     QProcess *m_app = nullptr;

@@ -45,7 +45,7 @@ void TestE2eConnect::roadOfOneRequest()
     // A slow tunnel, so the amber state can be seen.
     QVERIFY(s.startDaemon({"--auto-login", "0.3", "--connect-delay", "3"}));
     s.startApp();
-    QVERIFY(s.signIn());
+    QVERIFY2(s.signIn(), s.failure());
     QVERIFY(s.daemonReceived("{\"cmd\":\"login_start\"}"));
     QVERIFY(E2eSession::near(s.mainPixel(Probe::kTitleDot), dark(Palette::Role::FgMuted)));
 
@@ -92,7 +92,7 @@ void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
     QVERIFY(s.startDaemon({"--auto-login", "0", "--connect-delay", "0.3", "--fail-connect",
                            "Blocked (e2e)", "--fail-count", "1"}));
     s.startApp();
-    QVERIFY(s.signIn());
+    QVERIFY2(s.signIn(), s.failure());
     QTRY_VERIFY_WITH_TIMEOUT(s.showsIdleDial(), 10000);
     s.clickMain(Probe::kDialIdle);
 

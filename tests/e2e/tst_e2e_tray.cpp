@@ -19,7 +19,7 @@ private slots:
     void daemonRestartWhileRunning();
 
 private:
-    bool openPopup();
+    QByteArray openPopup();
 
     std::unique_ptr<E2eSession> m_session;
 };
@@ -37,25 +37,31 @@ void TestE2eTray::cleanup()
     m_session.reset();
 }
 
-bool TestE2eTray::openPopup()
+// Empty when the popup opened; otherwise the step that went wrong.
+QByteArray TestE2eTray::openPopup()
 {
     E2eSession &s = *m_session;
     if (!s.startDaemon())
-        return false;
+        return "the daemon did not start";
     s.startApp();
     // Up and talking to the daemon, before the first click.
-    if (!QTest::qWaitFor([&] { return s.trayIcon().id != 0; }, 20000) ||
-        !QTest::qWaitFor([&] { return s.daemonReceived(kStatusQuery); }, 10000) ||
-        s.popupWindow().id != 0)
-        return false;
+    if (!QTest::qWaitFor([&] { return s.trayIcon().id != 0; }, 20000))
+        return "no tray icon";
+    if (!QTest::qWaitFor([&] { return s.daemonReceived(kStatusQuery); }, 10000))
+        return "the app did not ask the daemon for its status";
+    if (s.popupWindow().id != 0)
+        return "the popup was open before the click";
     s.click(s.trayIcon().rect.center(), 3);
-    return QTest::qWaitFor([&] { return s.popupWindow().id != 0; }, 10000);
+    if (!QTest::qWaitFor([&] { return s.popupWindow().id != 0; }, 10000))
+        return "the right click opened no popup";
+    return {};
 }
 
 void TestE2eTray::popupBesideIconHidesOnClickElsewhere()
 {
     E2eSession &s = *m_session;
-    QVERIFY(openPopup());
+    const QByteArray notOpened = openPopup();
+    QVERIFY2(notOpened.isEmpty(), notOpened.constData());
     // Above the icon, centred on it as far as the screen's edge allows
     // (1280 x 800 here, 8 px kept clear).
     const QRect icon = s.trayIcon().rect;
@@ -100,7 +106,8 @@ void TestE2eTray::popupQuitEndsAppAndDaemon()
     E2eSession &s = *m_session;
     // The daemon starts signed in with that mode, as a service remembers it.
     QVERIFY(s.setDaemonState(true, killSwitch));
-    QVERIFY(openPopup());
+    const QByteArray notOpened = openPopup();
+    QVERIFY2(notOpened.isEmpty(), notOpened.constData());
     // Signed in means a full status arrived, the mode with it.
     QTRY_VERIFY_WITH_TIMEOUT(s.showsSignedIn(), 10000);
 
@@ -128,7 +135,7 @@ void TestE2eTray::daemonRestartWhileRunning()
     E2eSession &s = *m_session;
     QVERIFY(s.startDaemon({"--auto-login", "0"}));
     QProcess *app = s.startApp();
-    QVERIFY(s.signIn());
+    QVERIFY2(s.signIn(), s.failure());
 
     // While the daemon is gone the pipe is down, so the login screen shows.
     s.killDaemon();

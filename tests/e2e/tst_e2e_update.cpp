@@ -197,7 +197,7 @@ void TestE2eUpdate::applyingAnUpdateQuitsAndLeavesTheRelauncher()
     E2eSession &s = *m_session;
     QVERIFY(s.startDaemon({"--auto-login", "0", "--offer-update", "9.9.9"}));
     QProcess *app = s.startApp();
-    QVERIFY2(s.signIn(), "could not sign in");
+    QVERIFY2(s.signIn(), s.failure());
 
     // Settings, scrolled to the end where the update banner is.
     s.clickMain(Probe::kSettingsButton);

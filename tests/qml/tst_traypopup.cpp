@@ -58,9 +58,10 @@ private slots:
 private:
     bool deliver(const QByteArray &line);
     QByteArray commandAfterClick(QQuickItem *button);
-    QQuickItem *item(const char *name) const
+    QQuickItem *item(const char *name, const char *file = __builtin_FILE(),
+                     int line = __builtin_LINE()) const
     {
-        return findItem(m_popup->contentItem(), QLatin1String(name));
+        return requireItem(m_popup->contentItem(), QLatin1String(name), file, line);
     }
     void open();
     void click(QQuickItem *target);

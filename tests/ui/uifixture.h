@@ -91,13 +91,18 @@ struct UiShell
         return QTest::qWaitFor([&] { return daemon.lines().contains(line); }, timeoutMs);
     }
 
-    // The first item of the window's visual tree with this object name.
-    QQuickItem *item(const QString &name) const { return findItem(window->contentItem(), name); }
+    // The first item of the window's visual tree with this object name; a
+    // missing one fails the test, naming it (see requireItem).
+    QQuickItem *item(const QString &name, const char *file = __builtin_FILE(),
+                     int line = __builtin_LINE()) const
+    {
+        return requireItem(window->contentItem(), name, file, line);
+    }
 
     // The screen instance the content area shows.
     QQuickItem *screenItem() const
     {
-        QQuickItem *content = item(QStringLiteral("content"));
+        QQuickItem *content = findItem(window->contentItem(), QStringLiteral("content"));
         return content ? content->property("item").value<QQuickItem *>() : nullptr;
     }
     QString screenName() const
@@ -110,5 +115,8 @@ struct UiShell
     static bool shown(const QQuickItem *it) { return ::shown(it); }
 
     // A left click in the middle of the item, as the user would make it.
-    void click(QQuickItem *target) { clickItem(window, target); }
+    void click(QQuickItem *target, const char *file = __builtin_FILE(), int line = __builtin_LINE())
+    {
+        clickItem(window, target, file, line);
+    }
 };

@@ -673,15 +673,22 @@ void TestDevDaemon::realPipeClientSignsInAndConnects()
     PipeClient client;
     QSignalSpy opened(&client, &PipeClient::browserOpened);
     client.connectToPipe();
-    QTRY_COMPARE(client.status(), QStringLiteral("ready — daemon v1.0.0-dev"));
+    QTRY_COMPARE_WITH_TIMEOUT(client.status(), QStringLiteral("ready — daemon v1.0.0-dev"), 15000);
     client.sendLoginStart();
-    QTRY_COMPARE(opened.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 15000);
     QVERIFY(opened.at(0).at(0).toString().startsWith("http://127.0.0.1:"));
-    QTRY_VERIFY(client.authenticated());
+    QTRY_VERIFY_WITH_TIMEOUT(client.authenticated(), 15000);
 
+    // Every state the client takes, as it takes it: a loaded machine may
+    // hand it "connecting" and "connected" in one read, too quick to poll.
+    QStringList states;
+    connect(&client, &PipeClient::vpnStateChanged, this, [&] {
+        if (states.isEmpty() || states.constLast() != client.vpnState())
+            states << client.vpnState();
+    });
     client.sendConnect(false, true);
-    QTRY_COMPARE(client.vpnState(), QStringLiteral("connecting"));
-    QTRY_COMPARE(client.vpnState(), QStringLiteral("connected"));
+    QTRY_COMPARE_WITH_TIMEOUT(client.vpnState(), QStringLiteral("connected"), 15000);
+    QCOMPARE(states, (QStringList{"connecting", "connected"}));
     // The client's own poll brings counters in; its speeds follow them.
     QTRY_VERIFY_WITH_TIMEOUT(client.downSpeed() > 0 && client.upSpeed() > 0, 15000);
     QVERIFY(!client.vpnIp().isEmpty());
@@ -689,7 +696,8 @@ void TestDevDaemon::realPipeClientSignsInAndConnects()
 
     client.sendShutdown();
     QVERIFY(m_daemon->waitForExit());
-    QCOMPARE(client.vpnState(), QStringLiteral("disconnected"));
+    // The daemon's exit and the client seeing its pipe close are two events.
+    QTRY_COMPARE(client.vpnState(), QStringLiteral("disconnected"));
     QVERIFY(m_daemon->loggedLines().contains(R"({"cmd":"shutdown"})"));
 }
 

@@ -42,8 +42,9 @@ void TestE2eConnect::cleanup()
 void TestE2eConnect::roadOfOneRequest()
 {
     E2eSession &s = *m_session;
-    // A slow tunnel, so the amber state can be seen.
-    QVERIFY(s.startDaemon({"--auto-login", "0.3", "--connect-delay", "3"}));
+    // A slow tunnel, so the amber state can be seen: each look takes a full
+    // screenshot, which a loaded machine may take a second or more to make.
+    QVERIFY(s.startDaemon({"--auto-login", "0.3", "--connect-delay", "8"}));
     s.startApp();
     QVERIFY2(s.signIn(), s.failure());
     QVERIFY(s.daemonReceived("{\"cmd\":\"login_start\"}"));
@@ -69,7 +70,7 @@ void TestE2eConnect::roadOfOneRequest()
     const QList<E2eSession::Window> early = s.otherWindows();
     QVERIFY2(early.isEmpty(), E2eSession::describe(early).constData());
     QVERIFY(s.seenOtherWindows().isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(dotsAre(dark(Palette::Role::Success), QColor("#2FBF71")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(dotsAre(dark(Palette::Role::Success), QColor("#2FBF71")), 20000);
     QCOMPARE(s.countNear(tray, QColor("#F0A500")), 0);
     QTRY_VERIFY_WITH_TIMEOUT(!s.otherWindows().isEmpty() || !s.seenOtherWindows().isEmpty(), 10000);
 

@@ -25,6 +25,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "appenvironment.h"
+#include "helperprocess.h"
+#include "testmain.h"
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -232,7 +236,12 @@ public:
         return waitUntilServing(*m_daemon, path("daemon.sock"), kStartTimeoutMs);
     }
 
-    QProcess *startApp() { return m_app = spawn(QStringLiteral(KESTRIX_BINARY), {}); }
+    // A copy alone in a folder: beside the development daemon's executable,
+    // the launcher would start a second, hidden daemon.
+    QProcess *startApp()
+    {
+        return m_app = spawn(privateAppCopy(QStringLiteral(KESTRIX_BINARY), m_dir.path()), {});
+    }
 
     QByteArray westonLog() const { return readAll(path("weston.log")); }
     QList<QByteArray> daemonLog() const
@@ -339,6 +348,7 @@ private:
             p->setStandardOutputFile(QProcess::nullDevice());
         p->setStandardErrorFile(
             m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")));
+        dieWithTest(*p);
         p->start(program, args);
         p->waitForStarted(10000);
         m_processes << p;
@@ -493,7 +503,7 @@ int main(int argc, char *argv[])
     }
     QCoreApplication app(argc, argv);
     TestWayland test;
-    return QTest::qExec(&test, argc, argv);
+    return KestrixTest::exec(&test, argc, argv);
 }
 
 #include "tst_wayland.moc"

@@ -1,12 +1,11 @@
 #include "e2esession.h"
 
-#include "ipc/linereader.h"
-#include "ipc/protocol.h"
 #include "settings/palette.h"
 
 #include "appenvironment.h"
 #include "helperprocess.h"
 #include "localserving.h"
+#include "pipepeer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -263,24 +262,12 @@ bool E2eSession::daemonAnswersPing() const
     QFile tokenFile(m_dir.filePath(QStringLiteral("programdata/Kestrix/pipe.token")));
     if (!tokenFile.open(QIODevice::ReadOnly))
         return false;
-    QLocalSocket socket;
-    socket.connectToServer(m_dir.filePath(QStringLiteral("daemon.sock")));
-    if (!socket.waitForConnected(5000))
+    Peer peer;
+    if (!peer.handshake(m_dir.filePath(QStringLiteral("daemon.sock")),
+                        QString::fromUtf8(tokenFile.readAll()).trimmed()))
         return false;
-    socket.write(Protocol::handshake(QString::fromUtf8(tokenFile.readAll()).trimmed()));
-    socket.write(Protocol::command(QStringLiteral("ping")));
-    socket.flush();
-    LineReader reader;
-    return QTest::qWaitFor(
-        [&] {
-            socket.waitForReadyRead(50);
-            for (const QJsonObject &event : reader.feed(socket.readAll())) {
-                if (event.value(QStringLiteral("type")) == QLatin1String("pong"))
-                    return true;
-            }
-            return false;
-        },
-        kStartTimeoutMs);
+    peer.command(QStringLiteral("ping"));
+    return !peer.waitFor(QStringLiteral("pong"), nullptr, kStartTimeoutMs).isEmpty();
 }
 
 void E2eSession::killDaemon()

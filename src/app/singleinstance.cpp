@@ -2,11 +2,16 @@
 
 #include <QtGlobal>
 
+#ifdef Q_OS_WIN
+#include "app/win32session.h"
+#endif
+
 QString singleInstanceName()
 {
     static const QString kName = QStringLiteral("kestrix-ui-single");
 #ifdef Q_OS_WIN
-    return kName;
+    // Named pipes are machine-wide: one name per session.
+    return QString::fromStdWString(Win32::singleInstanceName());
 #else
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (runtimeDir.isEmpty())

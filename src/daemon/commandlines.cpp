@@ -2,14 +2,14 @@
 
 namespace CommandLines {
 
-QString daemon(const QString &nativeExecutable)
+std::wstring daemon(const std::wstring &nativeExecutable)
 {
-    return QLatin1Char('"') + nativeExecutable + QStringLiteral("\" --foreground");
+    return L'"' + nativeExecutable + L"\" --foreground";
 }
 
-QString relaunch(const QString &nativeScript)
+std::wstring relaunch(const std::wstring &nativeScript)
 {
-    return QStringLiteral("cmd.exe /c \"\"") + nativeScript + QStringLiteral("\"\"");
+    return L"cmd.exe /c \"\"" + nativeScript + L"\"\"";
 }
 
 } // namespace CommandLines

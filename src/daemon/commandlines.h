@@ -1,6 +1,9 @@
 #pragma once
 
-#include <QString>
+// Plain C++ on purpose: the Win32 process starts use these and must build
+// without Qt.
+
+#include <string>
 
 // Windows command lines for the two processes started from here; the paths
 // are given with native separators.
@@ -8,11 +11,11 @@ namespace CommandLines {
 
 // "<path>" --foreground: quoted, so an installation path with spaces stays
 // one program name.
-QString daemon(const QString &nativeExecutable);
+std::wstring daemon(const std::wstring &nativeExecutable);
 
 // cmd.exe /c ""<script>"": the interpreter strips one pair of quotes, and
 // keeps the rest only in narrow cases (a path with "(" or "&" is not one),
 // so the inner pair must survive that.
-QString relaunch(const QString &nativeScript);
+std::wstring relaunch(const std::wstring &nativeScript);
 
 } // namespace CommandLines

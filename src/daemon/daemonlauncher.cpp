@@ -7,7 +7,6 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_WIN
-#include "daemon/commandlines.h"
 #include "daemon/win32process.h"
 #include "daemon/win32service.h"
 #else
@@ -20,7 +19,7 @@ namespace {
 ServiceState queryPlatformService()
 {
 #ifdef Q_OS_WIN
-    return Win32::queryServiceState(L"kestrix");
+    return Win32::queryServiceState(Win32::kDaemonServiceName);
 #else
     return Systemd::queryUnitState(QStringLiteral("kestrix.service"));
 #endif
@@ -29,9 +28,7 @@ ServiceState queryPlatformService()
 bool startDetached(const QString &executable)
 {
 #ifdef Q_OS_WIN
-    return Win32::startWithoutWindow(
-        CommandLines::daemon(QDir::toNativeSeparators(executable)).toStdWString(),
-        Win32::Console::Detached);
+    return Win32::startDaemon(QDir::toNativeSeparators(executable).toStdWString());
 #else
     // An argument list, never a shell line: the path reaches exec as it is.
     QProcess process;

@@ -1,54 +1,20 @@
 #include "daemon/relauncher.h"
 
+#include "daemon/relaunchscript.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 
 #ifdef Q_OS_WIN
-#include "daemon/commandlines.h"
-#include "daemon/win32process.h"
+#include "daemon/win32relaunch.h"
 #else
 #include <QProcess>
 #endif
 
 namespace Relauncher {
 namespace {
-
-// Lines 1 to 29 and 31 to 32 of the Windows script; line 30 starts the interface.
-constexpr char kWindowsHead[] =
-    "@echo off\r\n"
-    "rem Kestrix post-update relauncher (auto-generated, safe to delete)\r\n"
-    "set LOG=%TEMP%\\kestrix-relaunch.log\r\n"
-    "echo [%date% %time%] watchdog started> \"%LOG%\"\r\n"
-    "rem Phase 1: wait for the installer to stop the service (max ~60 s).\r\n"
-    "rem Poll every ~1 s: a silent install can stop+restart the service\r\n"
-    "rem in a few seconds, and a coarser poll misses the stop entirely,\r\n"
-    "rem stalling the relaunch until this phase times out.\r\n"
-    "set /a tries=0\r\n"
-    ":waitstop\r\n"
-    "sc query kestrix | find \"RUNNING\" >nul || goto waitstart\r\n"
-    "set /a tries+=1\r\n"
-    "if %tries% geq 60 goto up\r\n"
-    "ping -n 2 127.0.0.1 >nul\r\n"
-    "goto waitstop\r\n"
-    "rem Phase 2: wait for the installer to start it again (max ~3 min).\r\n"
-    ":waitstart\r\n"
-    "echo [%date% %time%] service stopped, waiting for restart>> \"%LOG%\"\r\n"
-    "set /a tries=0\r\n"
-    ":waitloop\r\n"
-    "sc query kestrix | find \"RUNNING\" >nul && goto up\r\n"
-    "set /a tries+=1\r\n"
-    "if %tries% geq 90 goto up\r\n"
-    "ping -n 3 127.0.0.1 >nul\r\n"
-    "goto waitloop\r\n"
-    ":up\r\n"
-    "rem Small grace period so the installer's [Run] page/file locks settle.\r\n"
-    "ping -n 3 127.0.0.1 >nul\r\n"
-    "echo [%date% %time%] launching UI>> \"%LOG%\"\r\n";
-
-constexpr char kWindowsTail[] = "echo [%date% %time%] start exit code %errorlevel%>> \"%LOG%\"\r\n"
-                                "del \"%~f0\"\r\n";
 
 // The same steps for a POSIX shell. The @...@ fields are filled in once, the
 // paths as single-quoted shell words.
@@ -159,15 +125,6 @@ Plan Plan::forThisProcess()
     return plan;
 }
 
-QByteArray windowsScript(const QString &nativeExecutable)
-{
-    // The command interpreter expands %...% even inside quotes; %% is a plain %.
-    QString path = nativeExecutable;
-    path.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    return QByteArray(kWindowsHead) + "start \"\" \"" + path.toUtf8() + "\" --after-update\r\n" +
-           QByteArray(kWindowsTail);
-}
-
 QByteArray posixScript(const Plan &plan)
 {
     const QHash<QByteArray, QByteArray> fields{
@@ -204,17 +161,15 @@ QByteArray posixScript(const Plan &plan)
 bool writeWindowsScript(const Plan &plan)
 {
     return replaceFile(scriptPath(plan, kWindowsScriptName),
-                       windowsScript(QDir::toNativeSeparators(plan.executable)));
+                       QByteArray::fromStdString(RelaunchScript::windowsScript()));
 }
 
 bool schedule(const Plan &plan)
 {
 #ifdef Q_OS_WIN
-    if (!writeWindowsScript(plan))
-        return false;
-    const QString commandLine =
-        CommandLines::relaunch(QDir::toNativeSeparators(scriptPath(plan, kWindowsScriptName)));
-    return Win32::startWithoutWindow(commandLine.toStdWString(), Win32::Console::Hidden);
+    return Win32::scheduleRelaunch(
+        QDir::toNativeSeparators(scriptPath(plan, kWindowsScriptName)).toStdWString(),
+        QDir::toNativeSeparators(plan.executable).toStdWString());
 #else
     // Produced here too, for anyone who carries it to Windows; this platform
     // runs the shell script instead.

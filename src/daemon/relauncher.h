@@ -29,14 +29,11 @@ inline constexpr char kWindowsScriptName[] = "kestrix-relaunch.cmd";
 inline constexpr char kPosixScriptName[] = "kestrix-relaunch.sh";
 inline constexpr char kLogName[] = "kestrix-relaunch.log";
 
-// The Windows command script, CR LF line ends; nativeExecutable is the
-// interface's path with native separators.
-QByteArray windowsScript(const QString &nativeExecutable);
-
 // The POSIX shell script doing the same with systemd's view of kestrix.service.
 QByteArray posixScript(const Plan &plan);
 
-// Writes the Windows script into plan.tempDir, replacing any earlier one.
+// Writes the Windows script (RelaunchScript::windowsScript) into
+// plan.tempDir, replacing any earlier one.
 bool writeWindowsScript(const Plan &plan);
 
 // Writes the script(s) and starts the one this platform runs, without waiting

@@ -9,16 +9,16 @@ static_assert(sizeof(SERVICE_STATUS_PROCESS) == 36, "unexpected SERVICE_STATUS_P
 
 namespace Win32 {
 
-ServiceState queryServiceState(const std::wstring &serviceName)
+ServiceStatus queryServiceStatus(const std::wstring &serviceName)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
-        return ServiceState::QueryFailed;
+        return {};
 
     SC_HANDLE service = OpenServiceW(manager, serviceName.c_str(), SERVICE_QUERY_STATUS);
     if (!service) {
         CloseServiceHandle(manager);
-        return ServiceState::QueryFailed;
+        return {};
     }
 
     SERVICE_STATUS_PROCESS status;
@@ -29,7 +29,14 @@ ServiceState queryServiceState(const std::wstring &serviceName)
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
 
-    return ok ? serviceStateFromCode(status.dwCurrentState) : ServiceState::QueryFailed;
+    if (!ok)
+        return {};
+    return {serviceStateFromCode(status.dwCurrentState), status.dwProcessId};
+}
+
+ServiceState queryServiceState(const std::wstring &serviceName)
+{
+    return queryServiceStatus(serviceName).state;
 }
 
 } // namespace Win32

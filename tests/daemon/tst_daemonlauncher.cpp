@@ -74,8 +74,8 @@ void TestDaemonLauncher::windowsCommandLines()
     QFETCH(QString, path);
     QFETCH(QString, daemon);
     QFETCH(QString, relaunch);
-    QCOMPARE(CommandLines::daemon(path), daemon);
-    QCOMPARE(CommandLines::relaunch(path), relaunch);
+    QCOMPARE(QString::fromStdWString(CommandLines::daemon(path.toStdWString())), daemon);
+    QCOMPARE(QString::fromStdWString(CommandLines::relaunch(path.toStdWString())), relaunch);
 }
 
 #ifndef Q_OS_WIN

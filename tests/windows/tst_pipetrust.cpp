@@ -1,0 +1,165 @@
+// The daemon's identity checked on a real pipe served by another process:
+// the same pure decision as on Unix, fed by the system's answers.
+
+#include "ipc/win32pipe.h"
+#include "pipeserving.h"
+#include "servicecontrol.h"
+#include "testservice.h"
+#include "winsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace WinTest;
+
+const char kHello[] = "{\"cmd\":\"hello\"}\n";
+
+enum class Server
+{
+    OtherProcess, // a process of the current user
+    Service,      // the running kestrix service itself
+    None,
+};
+
+enum class Policy
+{
+    Current,         // what the interface uses: own user, LocalSystem, the service
+    LocalSystemOnly, // as if we ran as another user and no service were up
+    ServiceOnly,     // only the running service's process
+};
+
+struct TrustCase
+{
+    const char *name;
+    Server server;
+    Policy policy;
+    bool serviceRunning;
+    Win32::PipeOpen result;
+};
+
+TrustPolicy policyFor(Policy kind)
+{
+    TrustPolicy policy = Win32::currentTrustPolicy();
+    switch (kind) {
+    case Policy::Current:
+        break;
+    case Policy::LocalSystemOnly:
+        policy.ownUser.clear();
+        policy.serviceProcessId = 0;
+        break;
+    case Policy::ServiceOnly:
+        policy.ownUser.clear();
+        policy.systemUser.clear();
+        break;
+    }
+    return policy;
+}
+
+// Writes through the verified handle as the client would; true when all went.
+bool writeAll(HANDLE pipe, const std::string &bytes)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    bool ok = WriteFile(pipe, bytes.data(), DWORD(bytes.size()), &written, &overlapped) ||
+              GetLastError() == ERROR_IO_PENDING;
+    ok = ok && GetOverlappedResult(pipe, &overlapped, &written, TRUE) && written == bytes.size();
+    CloseHandle(overlapped.hEvent);
+    return ok;
+}
+
+class PipeTrust : public testing::TestWithParam<TrustCase>
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(ServiceControl::stopAndWait()); }
+    void TearDown() override
+    {
+        if (m_server) {
+            TerminateProcess(m_server, 1);
+            CloseHandle(m_server);
+        }
+        EXPECT_TRUE(ServiceControl::stopAndWait());
+    }
+
+    HANDLE m_server = nullptr;
+};
+
+TEST_P(PipeTrust, DecidesBeforeAnyByte)
+{
+    const TrustCase &c = GetParam();
+    ScratchFolder folder(scratchPath(L"pipe-" + widen(c.name)));
+    ASSERT_TRUE(folder.valid());
+    const std::wstring pipeName = L"\\\\.\\pipe\\kestrix-test-" + widen(c.name);
+    const std::wstring report = joined(folder.path(), L"server.txt");
+
+    DWORD serverProcess = 0;
+    if (c.server == Server::Service) {
+        ASSERT_TRUE(ServiceControl::start({TestService::kServePipe, pipeName, report}));
+        ASSERT_TRUE(ServiceControl::waitForState(SERVICE_RUNNING));
+        serverProcess = ServiceControl::recordedProcessId();
+    } else if (c.serviceRunning) {
+        ASSERT_TRUE(ServiceControl::start());
+        ASSERT_TRUE(ServiceControl::waitForState(SERVICE_RUNNING));
+    }
+    if (c.server == Server::OtherProcess) {
+        m_server = startProcess(quoted(joined(programFolder(), L"kestrix-test-pipeserver.exe")) +
+                                    L" " + quoted(pipeName) + L" " + quoted(report),
+                                0, &serverProcess);
+        ASSERT_NE(m_server, nullptr);
+    }
+    if (c.server != Server::None) {
+        ASSERT_TRUE(waitUntil([&] { return fileExists(report + L".ready"); }));
+    }
+
+    const TrustPolicy policy = policyFor(c.policy);
+    if (c.policy == Policy::ServiceOnly) {
+        ASSERT_EQ(policy.serviceProcessId, ServiceControl::recordedProcessId());
+    }
+    const Win32::VerifiedPipe pipe = Win32::openVerifiedPipe(pipeName, policy);
+    ASSERT_EQ(pipe.result, c.result) << "error " << pipe.error;
+
+    if (c.server == Server::None) {
+        EXPECT_EQ(pipe.handle, -1);
+        EXPECT_EQ(pipe.error, unsigned(ERROR_FILE_NOT_FOUND));
+        return;
+    }
+    // What the system told us of the server.
+    EXPECT_TRUE(pipe.peer.known);
+    EXPECT_EQ(pipe.peer.processId, serverProcess);
+    EXPECT_EQ(pipe.peer.user, Win32::currentTrustPolicy().ownUser);
+    EXPECT_FALSE(pipe.peer.user.empty());
+
+    std::string sent;
+    if (c.result == Win32::PipeOpen::Opened) {
+        ASSERT_NE(pipe.handle, -1);
+        const HANDLE handle = reinterpret_cast<HANDLE>(pipe.handle);
+        EXPECT_TRUE(writeAll(handle, kHello));
+        CloseHandle(handle);
+        sent = kHello;
+    } else {
+        EXPECT_EQ(pipe.handle, -1);
+    }
+
+    // The server saw the connection end with exactly what was sent: nothing
+    // at all when refused.
+    std::string received;
+    ASSERT_TRUE(waitUntil([&] { return readPipeReport(report, received); }));
+    EXPECT_EQ(received, sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PipeTrust,
+    testing::Values(TrustCase{"own_user_accepted", Server::OtherProcess, Policy::Current, false,
+                              Win32::PipeOpen::Opened},
+                    TrustCase{"local_system_only_refuses_a_user", Server::OtherProcess,
+                              Policy::LocalSystemOnly, false, Win32::PipeOpen::Refused},
+                    TrustCase{"service_only_refuses_another_process", Server::OtherProcess,
+                              Policy::ServiceOnly, true, Win32::PipeOpen::Refused},
+                    TrustCase{"service_only_accepts_the_service", Server::Service,
+                              Policy::ServiceOnly, true, Win32::PipeOpen::Opened},
+                    TrustCase{"no_server", Server::None, Policy::Current, false,
+                              Win32::PipeOpen::Failed}),
+    [](const testing::TestParamInfo<TrustCase> &info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,0 +1,166 @@
+// The Qt-free Windows units on their own: the texts they build.
+
+#include "app/win32session.h"
+#include "daemon/commandlines.h"
+#include "daemon/relaunchscript.h"
+#include "daemon/win32process.h"
+#include "winsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// ---- The relaunch script -------------------------------------------------
+
+TEST(RelaunchScriptText, AsciiLinesEndingInCrLf)
+{
+    const std::string &script = RelaunchScript::windowsScript();
+    for (const char byte : script)
+        ASSERT_TRUE(byte > 0 && byte < 0x7f) << "non-ASCII byte " << int(byte);
+    const std::vector<std::string> lines = WinTest::lines(script);
+    ASSERT_EQ(lines.size(), 32u);
+    size_t crlf = 0;
+    for (size_t at = script.find("\r\n"); at != std::string::npos; at = script.find("\r\n", at + 2))
+        ++crlf;
+    EXPECT_EQ(crlf, 32u);
+    EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 32);
+    EXPECT_EQ(script.substr(script.size() - 2), "\r\n");
+}
+
+struct ScriptLine
+{
+    size_t number; // 1-based
+    const char *text;
+};
+
+class RelaunchScriptLine : public testing::TestWithParam<ScriptLine>
+{
+};
+
+TEST_P(RelaunchScriptLine, IsAsWritten)
+{
+    const std::vector<std::string> lines = WinTest::lines(RelaunchScript::windowsScript());
+    ASSERT_GE(lines.size(), GetParam().number);
+    EXPECT_EQ(lines[GetParam().number - 1], GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, RelaunchScriptLine,
+    testing::Values(ScriptLine{1, "@echo off"},
+                    ScriptLine{3, "set LOG=%TEMP%\\kestrix-relaunch.log"},
+                    ScriptLine{11, "sc query kestrix | find \"RUNNING\" >nul || goto waitstart"},
+                    ScriptLine{13, "if %tries% geq 60 goto up"},
+                    ScriptLine{21, "sc query kestrix | find \"RUNNING\" >nul && goto up"},
+                    ScriptLine{23, "if %tries% geq 90 goto up"},
+                    // The path comes from the environment of the interpreter.
+                    ScriptLine{30, "start \"\" \"%KESTRIX_EXE%\" --after-update"},
+                    ScriptLine{32, "del \"%~f0\""}));
+
+// ---- Command lines -------------------------------------------------------
+
+struct CommandLineCase
+{
+    const wchar_t *path;
+    const wchar_t *daemon;
+    const wchar_t *relaunch;
+};
+
+class CommandLinesFor : public testing::TestWithParam<CommandLineCase>
+{
+};
+
+TEST_P(CommandLinesFor, QuotePathsWhole)
+{
+    EXPECT_EQ(CommandLines::daemon(GetParam().path), GetParam().daemon);
+    EXPECT_EQ(CommandLines::relaunch(GetParam().path), GetParam().relaunch);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CommandLinesFor,
+    testing::Values(
+        CommandLineCase{L"C:\\Program Files\\Kestrix\\kestrix-daemon.exe",
+                        L"\"C:\\Program Files\\Kestrix\\kestrix-daemon.exe\" --foreground",
+                        L"cmd.exe /c \"\"C:\\Program Files\\Kestrix\\kestrix-daemon.exe\"\""},
+        CommandLineCase{
+            L"C:\\Users\\\u041f\u0451\u0442\u0440 (Work) & Co\\x.cmd",
+            L"\"C:\\Users\\\u041f\u0451\u0442\u0440 (Work) & Co\\x.cmd\" --foreground",
+            L"cmd.exe /c \"\"C:\\Users\\\u041f\u0451\u0442\u0440 (Work) & Co\\x.cmd\"\""}));
+
+// ---- The environment handed to the relaunch script -----------------------
+
+std::wstring block(std::initializer_list<const wchar_t *> entries)
+{
+    std::wstring text;
+    for (const wchar_t *entry : entries) {
+        text += entry;
+        text += L'\0';
+    }
+    return text + L'\0';
+}
+
+struct EnvironmentCase
+{
+    const char *name;
+    std::wstring before;
+    std::wstring after;
+};
+
+class EnvironmentBlock : public testing::TestWithParam<EnvironmentCase>
+{
+};
+
+TEST_P(EnvironmentBlock, CarriesTheVariableOnce)
+{
+    const Win32::EnvironmentEntry extra{L"KESTRIX_EXE", L"C:\\\u041f\u0451\u0442\u0440\\k.exe"};
+    EXPECT_EQ(Win32::environmentBlockWith(GetParam().before.c_str(), extra), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EnvironmentBlock,
+    testing::Values(
+        EnvironmentCase{
+            "added in name order",
+            block({L"=C:=C:\\x", L"ALLUSERSPROFILE=C:\\p", L"Path=C:\\w", L"TEMP=C:\\t"}),
+            block({L"=C:=C:\\x", L"ALLUSERSPROFILE=C:\\p",
+                   L"KESTRIX_EXE=C:\\\u041f\u0451\u0442\u0440\\k.exe", L"Path=C:\\w",
+                   L"TEMP=C:\\t"})},
+        EnvironmentCase{
+            "an inherited value of any case replaced",
+            block({L"A=1", L"kestrix_exe=C:\\evil.exe", L"Z=2"}),
+            block({L"A=1", L"KESTRIX_EXE=C:\\\u041f\u0451\u0442\u0440\\k.exe", L"Z=2"})},
+        EnvironmentCase{
+            "a longer name kept", block({L"KESTRIX_EXE_OLD=1"}),
+            block({L"KESTRIX_EXE=C:\\\u041f\u0451\u0442\u0440\\k.exe", L"KESTRIX_EXE_OLD=1"})},
+        EnvironmentCase{"empty environment", block({}),
+                        block({L"KESTRIX_EXE=C:\\\u041f\u0451\u0442\u0440\\k.exe"})}),
+    [](const testing::TestParamInfo<EnvironmentCase> &info) {
+        std::string name = info.param.name;
+        for (char &c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
+
+// ---- The single-instance name --------------------------------------------
+
+struct SessionCase
+{
+    unsigned long session;
+    const wchar_t *name;
+};
+
+class SingleInstanceNameFor : public testing::TestWithParam<SessionCase>
+{
+};
+
+TEST_P(SingleInstanceNameFor, EndsInTheSession)
+{
+    EXPECT_EQ(Win32::singleInstanceNameForSession(GetParam().session), GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, SingleInstanceNameFor,
+    testing::Values(SessionCase{0, L"kestrix-ui-single-0"}, SessionCase{1, L"kestrix-ui-single-1"},
+                    SessionCase{4294967295ul, L"kestrix-ui-single-4294967295"}));
+
+} // namespace

@@ -3,6 +3,7 @@
 #include "winsupport.h"
 
 namespace WinTest {
+
 void servePipeOnce(const std::wstring &pipeName, const std::wstring &report)
 {
     HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX,
@@ -15,11 +16,7 @@ void servePipeOnce(const std::wstring &pipeName, const std::wstring &report)
         CloseHandle(pipe);
         return;
     }
-    std::string received;
-    char buffer[256];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        received.append(buffer, got);
+    const std::string received = readToEnd(pipe);
     CloseHandle(pipe);
     writeFileAtomically(report, received);
 }

@@ -52,12 +52,18 @@ std::string readFile(const std::wstring &path)
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {};
+    std::string content = readToEnd(file);
+    CloseHandle(file);
+    return content;
+}
+
+std::string readToEnd(HANDLE handle)
+{
     std::string content;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
         content.append(buffer, got);
-    CloseHandle(file);
     return content;
 }
 

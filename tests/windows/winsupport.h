@@ -19,6 +19,8 @@ std::wstring joined(const std::wstring &folder, const std::wstring &name);
 
 bool fileExists(const std::wstring &path);
 std::string readFile(const std::wstring &path);
+// Reads a file or pipe handle until its end (or a broken pipe).
+std::string readToEnd(HANDLE handle);
 // Writes through a temporary file and a rename, so a reader polling for the
 // file never sees half of it.
 bool writeFileAtomically(const std::wstring &path, const std::string &content);

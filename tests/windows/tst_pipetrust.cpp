@@ -18,6 +18,7 @@ const char kHello[] = "{\"cmd\":\"hello\"}\n";
 enum class Server
 {
     OtherProcess, // a process of the current user
+    Busy,         // the same, its one instance taken by another client
     Service,      // the running kestrix service itself
     None,
 };
@@ -102,7 +103,7 @@ TEST_P(PipeTrust, DecidesBeforeAnyByte)
         ASSERT_TRUE(ServiceControl::start());
         ASSERT_TRUE(ServiceControl::waitForState(SERVICE_RUNNING));
     }
-    if (c.server == Server::OtherProcess) {
+    if (c.server == Server::OtherProcess || c.server == Server::Busy) {
         m_server = startProcess(quoted(joined(programFolder(), L"kestrix-test-pipeserver.exe")) +
                                     L" " + quoted(pipeName) + L" " + quoted(report),
                                 0, &serverProcess);
@@ -116,12 +117,23 @@ TEST_P(PipeTrust, DecidesBeforeAnyByte)
     if (c.policy == Policy::ServiceOnly) {
         ASSERT_EQ(policy.serviceProcessId, ServiceControl::recordedProcessId());
     }
+    HANDLE other = INVALID_HANDLE_VALUE;
+    if (c.server == Server::Busy) {
+        other = CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    }
     const Win32::VerifiedPipe pipe = Win32::openVerifiedPipe(pipeName, policy);
+    if (other != INVALID_HANDLE_VALUE)
+        CloseHandle(other);
     ASSERT_EQ(pipe.result, c.result) << "error " << pipe.error;
 
-    if (c.server == Server::None) {
+    if (c.server == Server::None || c.server == Server::Busy) {
+        // Nobody to ask: nothing learnt, nothing kept.
         EXPECT_EQ(pipe.handle, -1);
-        EXPECT_EQ(pipe.error, unsigned(ERROR_FILE_NOT_FOUND));
+        EXPECT_FALSE(pipe.peer.known);
+        EXPECT_EQ(pipe.error,
+                  unsigned(c.server == Server::None ? ERROR_FILE_NOT_FOUND : ERROR_SEM_TIMEOUT));
         return;
     }
     // What the system told us of the server.
@@ -150,16 +162,18 @@ TEST_P(PipeTrust, DecidesBeforeAnyByte)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PipeTrust,
-    testing::Values(TrustCase{"own_user_accepted", Server::OtherProcess, Policy::Current, false,
-                              Win32::PipeOpen::Opened},
-                    TrustCase{"local_system_only_refuses_a_user", Server::OtherProcess,
-                              Policy::LocalSystemOnly, false, Win32::PipeOpen::Refused},
-                    TrustCase{"service_only_refuses_another_process", Server::OtherProcess,
-                              Policy::ServiceOnly, true, Win32::PipeOpen::Refused},
-                    TrustCase{"service_only_accepts_the_service", Server::Service,
-                              Policy::ServiceOnly, true, Win32::PipeOpen::Opened},
-                    TrustCase{"no_server", Server::None, Policy::Current, false,
-                              Win32::PipeOpen::Failed}),
+    testing::Values(
+        TrustCase{"own_user_accepted", Server::OtherProcess, Policy::Current, false,
+                  Win32::PipeOpen::Opened},
+        TrustCase{"local_system_only_refuses_a_user", Server::OtherProcess, Policy::LocalSystemOnly,
+                  false, Win32::PipeOpen::Refused},
+        TrustCase{"service_only_refuses_another_process", Server::OtherProcess, Policy::ServiceOnly,
+                  true, Win32::PipeOpen::Refused},
+        TrustCase{"service_only_accepts_the_service", Server::Service, Policy::ServiceOnly, true,
+                  Win32::PipeOpen::Opened},
+        TrustCase{"no_server", Server::None, Policy::Current, false, Win32::PipeOpen::Failed},
+        // One short wait for a free instance, then a failed attempt.
+        TrustCase{"busy", Server::Busy, Policy::Current, false, Win32::PipeOpen::Failed}),
     [](const testing::TestParamInfo<TrustCase> &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -3,7 +3,7 @@
 # per test run.
 #   wine-test.sh setup   <bin> <prefix>   a fresh prefix with the test service registered
 #   wine-test.sh run     <bin> <prefix> [test program arguments...]
-#   wine-test.sh cleanup <bin> <prefix>   ends every process of the prefix
+#   wine-test.sh cleanup <bin> <prefix>   ends every process of the prefix and removes it
 # Exits 77 (skipped) when Wine or the MinGW-built programs are missing.
 set -u
 mode=$1 bin=$2 prefix=$3
@@ -66,6 +66,8 @@ run)
     ;;
 cleanup)
     stop_prefix
+    # Some 700 MB, made again by the next run's set-up.
+    rm -rf "$prefix"
     ;;
 *)
     echo "unknown mode $mode"

@@ -20,9 +20,7 @@
 
 namespace {
 
-constexpr int kReconnectDelayMs = 500;
 constexpr int kStatusPollMs = 1500;
-constexpr int kMaxRetries = 10;
 constexpr int kFinalWriteWaitMs = 500;
 // Samples closer together than this are too noisy to give a speed.
 constexpr double kMinSpeedIntervalSec = 0.2;
@@ -41,7 +39,7 @@ PipeClient::PipeClient(QObject *parent)
       m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     m_reconnectTimer->setSingleShot(true);
-    m_reconnectTimer->setInterval(kReconnectDelayMs);
+    m_reconnectTimer->setInterval(m_timings.quickDelayMs);
     m_statusPollTimer->setInterval(kStatusPollMs);
 
     connect(m_socket, &QLocalSocket::connected, this, &PipeClient::onConnected);
@@ -56,7 +54,10 @@ PipeClient::PipeClient(QObject *parent)
 
 void PipeClient::connectToPipe()
 {
+    // A fresh round: a retry still waiting would only double this attempt.
+    m_reconnectTimer->stop();
     m_reconnectAttempts = 0;
+    setReconnectState(m_daemonUnreachable, 0);
     if (m_socket->state() != QLocalSocket::UnconnectedState) {
         m_socket->disconnectFromServer();
         if (m_socket->state() != QLocalSocket::UnconnectedState)
@@ -66,10 +67,39 @@ void PipeClient::connectToPipe()
     openSocket();
 }
 
+void PipeClient::retryNow()
+{
+    if (!m_daemonUnreachable || m_socket->state() != QLocalSocket::UnconnectedState)
+        return;
+    connectToPipe();
+}
+
 void PipeClient::tryReconnect()
 {
+    setReconnectState(m_daemonUnreachable, 0);
     if (m_socket->state() == QLocalSocket::UnconnectedState)
         openSocket();
+}
+
+void PipeClient::scheduleReconnect()
+{
+    if (m_reconnectTimer->isActive())
+        return;
+    m_reconnectAttempts = ReconnectSchedule::nextRetry(m_reconnectAttempts, m_timings);
+    const int delayMs = ReconnectSchedule::delayBeforeRetry(m_reconnectAttempts, m_timings);
+    m_reconnectTimer->start(delayMs);
+    setReconnectState(m_daemonUnreachable ||
+                          ReconnectSchedule::isPastQuickRound(m_reconnectAttempts, m_timings),
+                      m_clock() + delayMs);
+}
+
+void PipeClient::setReconnectState(bool unreachable, qint64 nextAttemptAt)
+{
+    if (unreachable == m_daemonUnreachable && nextAttemptAt == m_nextAttemptAt)
+        return;
+    m_daemonUnreachable = unreachable;
+    m_nextAttemptAt = nextAttemptAt;
+    emit daemonUnreachableChanged();
 }
 
 void PipeClient::openSocket()
@@ -99,8 +129,7 @@ void PipeClient::openSocket()
 void PipeClient::refuseUnverifiedPeer()
 {
     {
-        // Closed quietly: the disconnect path would refill the retry budget,
-        // and this is a failed attempt.
+        // Closed quietly: this is a failed attempt, not a lost connection.
         const QSignalBlocker quiet(m_socket);
         m_socket->abort();
     }
@@ -110,10 +139,7 @@ void PipeClient::refuseUnverifiedPeer()
 void PipeClient::failAttempt(const QString &statusText)
 {
     setStatus(statusText);
-    if (m_reconnectAttempts < kMaxRetries) {
-        ++m_reconnectAttempts;
-        m_reconnectTimer->start();
-    }
+    scheduleReconnect();
 }
 
 void PipeClient::onConnected()
@@ -130,7 +156,6 @@ void PipeClient::onConnected()
     // A partial line from a dead connection must not be glued to this one's.
     m_reader.clear();
     setStatus(QStringLiteral("connected — sending handshake"));
-    m_reconnectAttempts = 0;
     m_socket->write(Protocol::handshake(PipeEndpoint::readToken()));
     m_socket->flush();
 }
@@ -143,10 +168,8 @@ void PipeClient::onDisconnected()
         emit authenticatedChanged();
     }
     applyVpnState(QStringLiteral("disconnected"), QString(), QString());
-    if (!m_suppressReconnect) {
-        m_reconnectAttempts = 0;
-        m_reconnectTimer->start();
-    }
+    if (!m_suppressReconnect)
+        scheduleReconnect();
     m_suppressReconnect = false;
     setStatus(QStringLiteral("disconnected"));
 }
@@ -158,10 +181,7 @@ void PipeClient::onError(QLocalSocket::LocalSocketError)
     // error before the disconnect; it must not bring the connection back.
     if (m_suppressReconnect)
         return;
-    if (m_reconnectAttempts < kMaxRetries) {
-        ++m_reconnectAttempts;
-        m_reconnectTimer->start();
-    }
+    scheduleReconnect();
 }
 
 void PipeClient::onReadyRead()
@@ -288,6 +308,10 @@ void PipeClient::handleMessage(const QJsonObject &obj)
     if (type == QLatin1String("ready")) {
         const QString version = readString(obj, QStringLiteral("version"));
         setStatus(QStringLiteral("ready — daemon v") + version);
+        // Only a daemon that completed the handshake refills the quick round:
+        // one that accepts and closes at once falls through to the slow waits.
+        m_reconnectAttempts = 0;
+        setReconnectState(false, m_nextAttemptAt);
         emit versionReceived(version);
         sendStatusQuery();
     } else if (type == QLatin1String("pong")) {

@@ -2,6 +2,7 @@
 
 #include "ipc/diagcopy.h"
 #include "ipc/linereader.h"
+#include "ipc/reconnectschedule.h"
 
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -36,6 +37,12 @@ class PipeClient : public QObject
     Q_PROPERTY(double upSpeed READ upSpeed NOTIFY trafficChanged)
     Q_PROPERTY(double downSpeed READ downSpeed NOTIFY trafficChanged)
     Q_PROPERTY(QString connectedSince READ connectedSince NOTIFY trafficChanged)
+    // True once a whole quick round of attempts has passed without a completed
+    // handshake; false again at the next "ready".
+    Q_PROPERTY(bool daemonUnreachable READ daemonUnreachable NOTIFY daemonUnreachableChanged)
+    // When the next scheduled attempt starts, in ms since the epoch; 0 while
+    // none is waiting (connected, or an attempt under way).
+    Q_PROPERTY(double nextAttemptAt READ nextAttemptAt NOTIFY daemonUnreachableChanged)
 
 public:
     explicit PipeClient(QObject *parent = nullptr);
@@ -60,6 +67,8 @@ public:
     double downSpeed() const { return m_downSpeed; }
     QString connectedSince() const { return m_connectedSince; }
     bool applyingUpdate() const { return m_applyingUpdate; }
+    bool daemonUnreachable() const { return m_daemonUnreachable; }
+    double nextAttemptAt() const { return double(m_nextAttemptAt); }
 
     // Everything the socket delivers goes through here: cut into lines and
     // handled in order. Tests and the fuzzer feed it directly.
@@ -67,11 +76,16 @@ public:
 
     // The wall clock behind the speeds, in ms since the epoch; tests replace it.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+    // The waits between attempts; tests shorten them.
+    void setReconnectTimings(const ReconnectTimings &timings) { m_timings = timings; }
 
     // The largest diagnostics file copied; tests lower it.
     void setMaxDiagnosticsBytes(qint64 bytes) { m_maxDiagnosticsBytes = bytes; }
 
     Q_INVOKABLE void connectToPipe();
+    // For a user action that needs the daemon: while it is unreachable and no
+    // attempt is under way, try at once and start the schedule afresh.
+    Q_INVOKABLE void retryNow();
     Q_INVOKABLE void sendPing();
     Q_INVOKABLE void sendLoginStart();
     Q_INVOKABLE void sendLoginCancel();
@@ -101,6 +115,7 @@ signals:
     void updating();
     void updateReadyChanged();
     void restartConfirmed();
+    void daemonUnreachableChanged();
 
 private slots:
     void onConnected();
@@ -128,6 +143,10 @@ private:
     void refuseUnverifiedPeer();
     // An attempt that failed before the socket could report it: retried like a socket error.
     void failAttempt(const QString &statusText);
+    // One failure, one retry: a dropped pipe reports an error and then the
+    // disconnect, and only the first of them schedules.
+    void scheduleReconnect();
+    void setReconnectState(bool unreachable, qint64 nextAttemptAt);
 
     QLocalSocket *m_socket;
     QTimer *m_reconnectTimer;
@@ -135,7 +154,11 @@ private:
     LineReader m_reader;
 
     QString m_status = QStringLiteral("disconnected");
+    // Retries since the last refill; only a completed handshake refills.
     int m_reconnectAttempts = 0;
+    ReconnectTimings m_timings;
+    bool m_daemonUnreachable = false;
+    qint64 m_nextAttemptAt = 0;
     bool m_suppressReconnect = false;
     bool m_applyingUpdate = false;
 

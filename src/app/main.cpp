@@ -55,7 +55,8 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Kest"));
     // The Wayland app id: the desktop groups the window under the installed entry's icon.
     QApplication::setDesktopFileName(QLatin1String(AppIdentity::kDesktopId));
-    // Windows hide to the tray; only an explicit quit ends the process.
+    // Windows hide to the tray; only an explicit quit ends the process (and,
+    // without a tray, closing the window, which goes the same way).
     QApplication::setQuitOnLastWindowClosed(false);
     // icon.png at 256 px (tools/icons): decoding the full 1254 px image took
     // a third of the time to the first frame.
@@ -101,6 +102,8 @@ int main(int argc, char *argv[])
     reportFirstFrameWhenAsked(qobject_cast<QQuickWindow *>(root));
     if (!minimized)
         invokeOnRoot(root, "showAndRaise");
+    else if (!trayManager.trayAvailable())
+        invokeOnRoot(root, "showMinimized"); // no tray to wait in: the taskbar instead
 
     wiring.connectInterface(root, &singleInstance);
 

@@ -5,6 +5,7 @@
 #include "tray/traymanager.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -22,6 +23,18 @@ QString notificationKey(const QString &state)
 bool shouldShutDownDaemon(bool applyingUpdate, const QString &killSwitchMode)
 {
     return !applyingUpdate && killSwitchMode == QLatin1String("never");
+}
+
+QString unreachableNote(const QVariantMap &t, bool unreachable, qint64 nextAttemptAtMs)
+{
+    if (!unreachable)
+        return {};
+    const QString when = nextAttemptAtMs > 0
+                             ? t.value(QStringLiteral("nextAttemptAt")).toString() + u' ' +
+                                   QDateTime::fromMSecsSinceEpoch(nextAttemptAtMs)
+                                       .toString(QStringLiteral("HH:mm:ss"))
+                             : t.value(QStringLiteral("statusConnecting")).toString();
+    return t.value(QStringLiteral("daemonUnreachable")).toString() + u'\n' + when;
 }
 
 Wiring::Wiring(QCoreApplication &app, PipeClient &pipeClient, TrayManager &tray,
@@ -56,6 +69,14 @@ void Wiring::connectCore()
                                       &PipeClient::sendDisconnect);
     m_connections << QObject::connect(&m_app, &QCoreApplication::aboutToQuit, pipe,
                                       [this] { onAboutToQuit(); });
+    m_connections << QObject::connect(tray, &TrayManager::toggleWindowRequested, pipe,
+                                      &PipeClient::retryNow);
+    m_connections << QObject::connect(tray, &TrayManager::popupRequested, pipe,
+                                      &PipeClient::retryNow);
+    m_connections << QObject::connect(pipe, &PipeClient::daemonUnreachableChanged, tray,
+                                      [this] { onReachabilityChanged(); });
+    m_connections << QObject::connect(settings, &AppSettings::languageChanged, tray,
+                                      [this] { onReachabilityChanged(); });
 }
 
 void Wiring::connectInterface(QObject *rootWindow, QLocalServer *singleInstance)
@@ -91,6 +112,12 @@ void Wiring::onVpnStateChanged()
     if (!key.isEmpty() && m_notifier)
         m_notifier(QStringLiteral("Kestrix"), m_settings.t().value(key).toString());
     m_lastNotifiedState = state;
+}
+
+void Wiring::onReachabilityChanged()
+{
+    m_tray.setNote(unreachableNote(m_settings.t(), m_pipeClient.daemonUnreachable(),
+                                   qint64(m_pipeClient.nextAttemptAt())));
 }
 
 void Wiring::onAboutToQuit()

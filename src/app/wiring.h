@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMetaObject>
 #include <QString>
+#include <QVariantMap>
 
 #include <functional>
 
@@ -21,6 +22,11 @@ QString notificationKey(const QString &state);
 // no update is being applied and the kill switch never holds traffic.
 bool shouldShutDownDaemon(bool applyingUpdate, const QString &killSwitchMode);
 
+// What the tray tooltip adds while the daemon is out of reach: that it is,
+// and when the next attempt starts (local time, or "Connecting…" while one is
+// under way). Empty while the daemon is not known to be unreachable.
+QString unreachableNote(const QVariantMap &t, bool unreachable, qint64 nextAttemptAtMs);
+
 // The glue between the core objects, which do not know each other. Made in
 // two steps of the start-up: the core connections before the interface is
 // loaded, the window connections once its root window exists. Every
@@ -37,7 +43,9 @@ public:
     Wiring(const Wiring &) = delete;
     Wiring &operator=(const Wiring &) = delete;
 
-    // Version to the tray, quit, connect and disconnect requests, quit hook.
+    // Version to the tray, quit, connect and disconnect requests, quit hook,
+    // the tray's word on an unreachable daemon, and a click on the tray icon
+    // as a reason to try the daemon again at once.
     void connectCore();
     // Show and toggle requests, a second start, and the state notifications.
     void connectInterface(QObject *rootWindow, QLocalServer *singleInstance);
@@ -47,6 +55,8 @@ public:
     void onVpnStateChanged();
     // Runs once as the event loop ends, whatever the cause of the quit.
     void onAboutToQuit();
+    // Runs when the daemon's reachability, its next attempt or the language changes.
+    void onReachabilityChanged();
 
     QString lastNotifiedState() const { return m_lastNotifiedState; }
     void setNotifier(Notifier notifier) { m_notifier = std::move(notifier); }

@@ -77,6 +77,10 @@ constexpr Text kTexts[] = {
     {"errorDefault",
      u8"All transports were exhausted. Check your internet connection and try again.",
      u8"Все транспорты исчерпаны. Проверьте интернет-соединение и повторите попытку."},
+    // The daemon out of reach
+    {"daemonUnreachable", u8"The Kestrix service is not reachable", u8"Служба Kestrix недоступна"},
+    {"nextAttemptAt", u8"Next attempt at", u8"Следующая попытка в"},
+    {"retryNow", u8"Retry now", u8"Повторить сейчас"},
     // Tray popup
     {"trayOpen", u8"Open Kestrix", u8"Открыть Kestrix"},
     {"quit", u8"Quit", u8"Выход"},

@@ -48,11 +48,12 @@ QImage compose(const QImage &base, const QString &state)
     return canvas;
 }
 
-QString toolTip(const QString &version, const QString &state)
+QString toolTip(const QString &version, const QString &state, const QString &note)
 {
     const QString title =
         version.isEmpty() ? QStringLiteral("Kestrix") : QStringLiteral("Kestrix v%1").arg(version);
-    return QStringLiteral("%1 \u2014 %2").arg(title, state);
+    const QString line = QStringLiteral("%1 \u2014 %2").arg(title, state);
+    return note.isEmpty() ? line : line + u'\n' + note;
 }
 
 QPoint popupAnchor(const QRect &iconGeometry, const QPoint &cursor)

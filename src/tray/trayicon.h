@@ -25,7 +25,8 @@ QImage loadBaseImage();
 QImage compose(const QImage &base, const QString &state);
 
 // "Kestrix v1.4.2 — connected"; "Kestrix — disconnected" before a version.
-QString toolTip(const QString &version, const QString &state);
+// A note, when there is one, follows on lines of its own.
+QString toolTip(const QString &version, const QString &state, const QString &note = {});
 
 // The middle of the icon's top edge, or the cursor when the platform cannot
 // tell where the icon is.

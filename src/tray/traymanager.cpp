@@ -3,6 +3,7 @@
 #include "tray/trayicon.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPixmap>
 
@@ -11,11 +12,46 @@ constexpr int kBalloonMs = 4000;
 }
 
 TrayManager::TrayManager(QObject *parent)
-    : QObject(parent), m_trayIcon(new QSystemTrayIcon(this)), m_baseImage(TrayIcon::loadBaseImage())
+    : QObject(parent), m_trayIcon(new QSystemTrayIcon(this)),
+      m_baseImage(TrayIcon::loadBaseImage()), m_trayProbe(&QSystemTrayIcon::isSystemTrayAvailable)
 {
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &TrayManager::onActivated);
     refreshIcon();
     m_trayIcon->show();
+    m_trayAvailable = m_trayProbe();
+
+    // The X11 platform tells when a tray manager comes or goes (the toolkit's
+    // own tray icon listens the same way). The signal lives in the platform
+    // plugin, so it is reached by name; QPlatformNativeInterface derives from
+    // QObject alone, so the pointer is that QObject.
+    auto *native = reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface());
+    if (native && native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0) {
+        connect(native, SIGNAL(systemTrayWindowChanged(QScreen *)), this,
+                SLOT(refreshTrayAvailable()));
+    }
+}
+
+void TrayManager::setTrayProbe(TrayProbe probe)
+{
+    m_trayProbe = std::move(probe);
+    refreshTrayAvailable();
+}
+
+void TrayManager::refreshTrayAvailable()
+{
+    const bool available = m_trayProbe && m_trayProbe();
+    if (available == m_trayAvailable)
+        return;
+    m_trayAvailable = available;
+    emit trayAvailableChanged();
+}
+
+void TrayManager::setNote(const QString &note)
+{
+    if (note == m_note)
+        return;
+    m_note = note;
+    m_trayIcon->setToolTip(TrayIcon::toolTip(m_version, m_vpnState, m_note));
 }
 
 void TrayManager::setVersion(const QString &v)
@@ -59,5 +95,5 @@ void TrayManager::onActivated(QSystemTrayIcon::ActivationReason reason)
 void TrayManager::refreshIcon()
 {
     m_trayIcon->setIcon(QIcon(QPixmap::fromImage(TrayIcon::compose(m_baseImage, m_vpnState))));
-    m_trayIcon->setToolTip(TrayIcon::toolTip(m_version, m_vpnState));
+    m_trayIcon->setToolTip(TrayIcon::toolTip(m_version, m_vpnState, m_note));
 }

@@ -6,6 +6,7 @@
 #include "fakedaemon.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
@@ -110,6 +111,10 @@ private slots:
     void quitHook_data();
     void quitHook();
     void destroyedWiringLeavesObjectsApart();
+    void unreachableNote_data();
+    void unreachableNote();
+    void trayClickTriesUnreachableDaemonAtOnce_data();
+    void trayClickTriesUnreachableDaemonAtOnce();
 };
 
 void TestWiring::init()
@@ -327,6 +332,80 @@ void TestWiring::destroyedWiringLeavesObjectsApart()
     QCOMPARE(core.tray.vpnState(), QStringLiteral("disconnected"));
     QVERIFY(core.balloons.isEmpty());
     QVERIFY(!core.commands().contains("connect"));
+}
+
+void TestWiring::unreachableNote_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<bool>("unreachable");
+    QTest::addColumn<QString>("next"); // local time of the next attempt, or none
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("reachable: no note") << "en" << false << "14:05:31"
+                                        << "";
+    QTest::newRow("waiting, en")
+        << "en" << true << "14:05:31"
+        << "The Kestrix service is not reachable\nNext attempt at 14:05:31";
+    QTest::newRow("waiting, ru") << "ru" << true << "09:00:07"
+                                 << "Служба Kestrix недоступна\nСледующая попытка в 09:00:07";
+    QTest::newRow("attempt under way") << "en" << true << ""
+                                       << "The Kestrix service is not reachable\nConnecting…";
+}
+
+void TestWiring::unreachableNote()
+{
+    QFETCH(QString, language);
+    QFETCH(bool, unreachable);
+    QFETCH(QString, next);
+    QFETCH(QString, expected);
+
+    const qint64 at =
+        next.isEmpty()
+            ? 0
+            : QDateTime(QDate(2026, 12, 10), QTime::fromString(next, QStringLiteral("HH:mm:ss")))
+                  .toMSecsSinceEpoch();
+    AppSettings settings;
+    settings.setLanguage(language);
+    QCOMPARE(::unreachableNote(settings.t(), unreachable, at), expected);
+}
+
+void TestWiring::trayClickTriesUnreachableDaemonAtOnce_data()
+{
+    QTest::addColumn<bool>("rightClick");
+    QTest::newRow("left click") << false;
+    QTest::newRow("right click") << true;
+}
+
+void TestWiring::trayClickTriesUnreachableDaemonAtOnce()
+{
+    QFETCH(bool, rightClick);
+
+    WiredCore core;
+    QVERIFY(core.start());
+    // A quick round over in a moment, then a wait no test run reaches.
+    ReconnectTimings timings;
+    timings.quickDelayMs = 20;
+    timings.backoffMs = {};
+    timings.steadyDelayMs = 600000;
+    core.pipe.setReconnectTimings(timings);
+    core.daemon.stopListening();
+    core.daemon.drop();
+    QTRY_VERIFY(core.pipe.daemonUnreachable());
+    // The tray's tooltip says so, in the language of the interface.
+    QVERIFY(core.tray.trayIcon()->toolTip().contains(
+        core.settings.t().value(QStringLiteral("daemonUnreachable")).toString()));
+    core.settings.setLanguage(QStringLiteral("ru"));
+    QVERIFY(core.tray.trayIcon()->toolTip().contains(QStringLiteral("Служба Kestrix недоступна")));
+
+    QVERIFY(core.daemon.listen());
+    if (rightClick)
+        emit core.tray.popupRequested(10, 10);
+    else
+        emit core.tray.toggleWindowRequested();
+    QVERIFY(core.daemon.waitForConnection(2));
+    core.daemon.send(R"({"type":"ready","version":"1.0"})");
+    QTRY_VERIFY(!core.pipe.daemonUnreachable());
+    QCOMPARE(core.tray.trayIcon()->toolTip(), QStringLiteral("Kestrix v1.0 \u2014 disconnected"));
 }
 
 int main(int argc, char *argv[])

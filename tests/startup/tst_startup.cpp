@@ -16,8 +16,9 @@
 #include <optional>
 
 // The real binary's start-up: single instance, window or not, and the delay
-// before the first word to the daemon. Runs under an X server (with-xvfb.sh),
-// so the window can be seen from outside with xdotool.
+// before the first word to the daemon. Runs under an X server with a system
+// tray (with-xvfb.sh --tray), so the window can be seen from outside with
+// xdotool.
 class TestStartup : public QObject
 {
     Q_OBJECT
@@ -123,7 +124,19 @@ std::optional<bool> TestStartup::hasVisibleWindow(qint64 pid)
     // 0: found, 1: none found; anything else is a failure of its own.
     if (xdotool.exitCode() > 1)
         return std::nullopt;
-    return !xdotool.readAllStandardOutput().trimmed().isEmpty();
+    // The icon docked in the tray is a small window of the process too.
+    for (const QByteArray &id : xdotool.readAllStandardOutput().split('\n')) {
+        if (id.trimmed().isEmpty())
+            continue;
+        QProcess geometry;
+        geometry.start("xdotool",
+                       {"getwindowgeometry", "--shell", QString::fromLatin1(id.trimmed())});
+        geometry.waitForFinished(5000);
+        for (const QByteArray &line : geometry.readAllStandardOutput().split('\n'))
+            if (line.startsWith("WIDTH=") && line.mid(6).toInt() > 64)
+                return true;
+    }
+    return false;
 }
 
 QString TestStartup::singleInstanceSocket() const

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCursor>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include "testmain.h"
@@ -26,6 +28,9 @@ private slots:
     void toolTip();
     void versionChangedOnlyOnRealChange();
     void redrawOnlyOnRealChange();
+    void noteChangesToolTipOnly();
+    void trayAvailabilityFollowsProbe();
+    void trayComingAndGoingIsNoticed();
     void activation_data();
     void activation();
     void contextWithoutGeometryAnchorsAtCursor();
@@ -236,6 +241,70 @@ void TestTrayManager::redrawOnlyOnRealChange()
 
     tray.setVpnState(QStringLiteral("reconnecting"));
     QVERIFY(tray.trayIcon()->icon().cacheKey() != drawn);
+}
+
+void TestTrayManager::noteChangesToolTipOnly()
+{
+    TrayManager tray;
+    tray.setVersion(QStringLiteral("1.4.2"));
+    const qint64 drawn = tray.trayIcon()->icon().cacheKey();
+
+    tray.setNote(QStringLiteral("Out of reach\nNext attempt at 14:05:31"));
+    QCOMPARE(tray.trayIcon()->toolTip(),
+             QStringLiteral(
+                 "Kestrix v1.4.2 \u2014 disconnected\nOut of reach\nNext attempt at 14:05:31"));
+    // A later state keeps the note under it.
+    tray.setVpnState(QStringLiteral("failed"));
+    QVERIFY(
+        tray.trayIcon()->toolTip().startsWith(QStringLiteral("Kestrix v1.4.2 \u2014 failed\n")));
+    const qint64 failed = tray.trayIcon()->icon().cacheKey();
+    QVERIFY(failed != drawn);
+
+    tray.setNote(QString());
+    QCOMPARE(tray.trayIcon()->toolTip(), QStringLiteral("Kestrix v1.4.2 \u2014 failed"));
+    QCOMPARE(tray.trayIcon()->icon().cacheKey(), failed); // the icon is not drawn again
+}
+
+void TestTrayManager::trayAvailabilityFollowsProbe()
+{
+    TrayManager tray;
+    QSignalSpy changed(&tray, &TrayManager::trayAvailableChanged);
+    bool there = !tray.trayAvailable();
+    tray.setTrayProbe([&there] { return there; });
+    QCOMPARE(tray.trayAvailable(), there);
+    QCOMPARE(changed.count(), 1);
+
+    tray.refreshTrayAvailable(); // the same answer: no signal
+    QCOMPARE(changed.count(), 1);
+    there = !there;
+    tray.refreshTrayAvailable();
+    QCOMPARE(tray.trayAvailable(), there);
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(tray.property("trayAvailable").toBool(), there);
+}
+
+void TestTrayManager::trayComingAndGoingIsNoticed()
+{
+    // On an X server without a tray: one that starts, and then ends, is
+    // noticed without anyone asking.
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || trayExpected())
+        QSKIP("needs an X server without a tray (the tst_traymanager_trayless run)");
+    if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+        QSKIP("trayer is not installed (tools/install-deps installs it)");
+
+    TrayManager tray;
+    QVERIFY(!tray.trayAvailable());
+    QSignalSpy changed(&tray, &TrayManager::trayAvailableChanged);
+    QProcess trayer;
+    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top")});
+    QVERIFY(trayer.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(tray.trayAvailable(), 20000);
+    QCOMPARE(changed.count(), 1);
+
+    trayer.kill();
+    trayer.waitForFinished();
+    QTRY_VERIFY_WITH_TIMEOUT(!tray.trayAvailable(), 20000);
+    QCOMPARE(changed.count(), 2);
 }
 
 void TestTrayManager::activation_data()

@@ -1,21 +1,26 @@
 import QtQuick
+import QtQuick.Layouts
 
-// Shown instead of the main screen while the connection has failed.
+// Shown instead of the main screen while the connection has failed. The
+// button keeps its place at the bottom whatever the daemon's text: a long
+// text scrolls in the room between the title and the button.
 Item {
     id: errorScreen
     objectName: "errorScreen"
 
     property string fontFamily: "Segoe UI"
 
-    Column {
-        anchors.centerIn: parent
-        width: parent.width - 48
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 24
         spacing: 18
 
+        Item { Layout.fillHeight: true }
+
         Rectangle {
-            anchors.horizontalCenter: parent.horizontalCenter
-            width: 84
-            height: 84
+            Layout.alignment: Qt.AlignHCenter
+            Layout.preferredWidth: 84
+            Layout.preferredHeight: 84
             radius: 42
             color: "transparent"
             border.width: 6
@@ -33,7 +38,7 @@ Item {
 
         Text {
             objectName: "errorTitle"
-            width: parent.width
+            Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             text: appSettings.t.connectionFailed
             color: appSettings.fg
@@ -43,21 +48,25 @@ Item {
             wrapMode: Text.WordWrap
         }
 
-        Text {
+        BoundedText {
             objectName: "errorDetail"
-            width: parent.width
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            // As tall as the text, and never taller than the room left.
+            Layout.maximumHeight: contentHeight
+            Layout.minimumHeight: Math.min(contentHeight, 48)
             horizontalAlignment: Text.AlignHCenter
             text: pipeClient.errorText !== "" ? pipeClient.errorText : appSettings.t.errorDefault
             color: appSettings.fgMuted
             font.family: errorScreen.fontFamily
             font.pixelSize: 12
-            wrapMode: Text.WordWrap
-            textFormat: Text.PlainText
         }
+
+        Item { Layout.fillHeight: true }
 
         PrimaryButton {
             objectName: "errorTryAgainButton"
-            width: parent.width
+            Layout.fillWidth: true
             text: appSettings.t.tryAgain
             onClicked: pipeClient.sendConnect(appSettings.whitelist, appSettings.games)
         }

@@ -107,14 +107,55 @@ Item {
             horizontalAlignment: Text.AlignHCenter
         }
 
+        // After a whole quick round without an answer, until the daemon answers.
+        Text {
+            objectName: "unreachableLine"
+            Layout.fillWidth: true
+            visible: pipeClient.daemonUnreachable
+            text: appSettings.t.daemonUnreachable + "\n"
+                  + (pipeClient.nextAttemptAt > 0
+                     ? appSettings.t.nextAttemptAt + " "
+                       + Qt.formatTime(new Date(pipeClient.nextAttemptAt), "HH:mm:ss")
+                     : appSettings.t.statusConnecting)
+            color: appSettings.warning
+            font.family: login.fontFamily
+            font.pixelSize: 13
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+        }
+
         Item { Layout.fillHeight: true }
+
+        PrimaryButton {
+            id: retryNowButton
+            objectName: "retryNowButton"
+            Layout.fillWidth: true
+            visible: pipeClient.daemonUnreachable
+            baseColor: appSettings.surfaceAlt
+            textColor: appSettings.fg
+            text: appSettings.t.retryNow
+            onClicked: pipeClient.retryNow()
+
+            activeFocusOnTab: true
+            Accessible.role: Accessible.Button
+            Accessible.name: text
+            Accessible.onPressAction: retryNowButton.clicked()
+            Keys.onSpacePressed: retryNowButton.clicked()
+            Keys.onReturnPressed: retryNowButton.clicked()
+            Keys.onEnterPressed: retryNowButton.clicked()
+        }
 
         PrimaryButton {
             objectName: "signInButton"
             Layout.fillWidth: true
             visible: !login.waitingForBrowser
             text: appSettings.t.signIn
-            onClicked: pipeClient.sendLoginStart()
+            onClicked: {
+                pipeClient.retryNow() // the daemon out of reach: try it at once
+                pipeClient.sendLoginStart()
+            }
         }
 
         PrimaryButton {

@@ -304,17 +304,17 @@ Item {
             }
         }
 
-        Text {
+        // A few lines at most: a longer text scrolls, and the button stays put.
+        BoundedText {
             objectName: "errorLine"
             Layout.fillWidth: true
             visible: !main.connected && !main.busy && pipeClient.errorText !== ""
+            maximumHeight: 60
             text: pipeClient.errorText
-            textFormat: Text.PlainText
             color: appSettings.danger
             font.family: main.fontFamily
             font.pixelSize: 11
             horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.WordWrap
         }
 
         Item { Layout.fillHeight: true }

@@ -47,6 +47,7 @@ Window {
     }
 
     function showAndRaise() {
+        pipeClient.retryNow() // the user is back: an unreachable daemon is tried at once
         // A minimised window counts as visible: showing it alone would leave
         // it on the taskbar, so it is brought back as well.
         if (root.visibility === Window.Minimized)
@@ -55,6 +56,16 @@ Window {
             root.show()
         root.raise()
         root.requestActivate()
+    }
+
+    // Without a system tray the window is the only way back to the
+    // application, so closing it quits, the way the popup's Quit does.
+    function closeWindow() {
+        trayManager.refreshTrayAvailable()
+        if (trayManager.trayAvailable)
+            root.hide()
+        else
+            trayManager.quitRequested()
     }
 
     function toggleWindow() {
@@ -102,7 +113,7 @@ Window {
 
     onClosing: (close) => {
         close.accepted = false
-        root.hide()
+        root.closeWindow()
     }
 
     Connections {
@@ -119,6 +130,13 @@ Window {
         function onShowRequested() {
             if (root.trayPopup)
                 root.trayPopup.hide()
+        }
+
+        // The tray went away while the window was hidden in it: keep the
+        // application within reach on the taskbar.
+        function onTrayAvailableChanged() {
+            if (!trayManager.trayAvailable && !root.visible)
+                root.showMinimized()
         }
     }
 
@@ -294,7 +312,7 @@ Window {
                         objectName: "closeButton"
                         symbol: "✕"
                         hoverColor: appSettings.danger
-                        onClicked: root.hide()
+                        onClicked: root.closeWindow()
                     }
                 }
             }

@@ -16,6 +16,7 @@ set(KESTRIX_QML_FILES
     ToggleSwitch.qml
     SpoilerText.qml
     PanelShadow.qml
+    BoundedText.qml
 )
 
 # Script libraries served beside the QML files.

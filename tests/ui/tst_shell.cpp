@@ -25,6 +25,9 @@ private slots:
     void toggleWindow();
     void closeRequestsHide_data();
     void closeRequestsHide();
+    void closeWithoutTrayQuits_data();
+    void closeWithoutTrayQuits();
+    void trayGoneWhileHiddenShowsMinimised();
     void trayRequestsOpenAndHidePopup();
     void deferredScreensWaitForFirstShow();
     void fontFallsBackQuietly();
@@ -282,6 +285,46 @@ void TestShell::closeRequestsHide()
     QCOMPARE(ui.pipe.vpnState(), QStringLiteral("connected"));
     QMetaObject::invokeMethod(ui.window, "showAndRaise");
     QTRY_VERIFY(ui.window->isVisible());
+}
+
+void TestShell::closeWithoutTrayQuits_data()
+{
+    closeRequestsHide_data();
+}
+
+void TestShell::closeWithoutTrayQuits()
+{
+    QFETCH(bool, viaButton);
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    ui.tray.setTrayProbe([] { return false; });
+    QSignalSpy quit(&ui.tray, &TrayManager::quitRequested);
+    if (viaButton)
+        ui.click(ui.item(QStringLiteral("closeButton")));
+    else
+        QVERIFY(!ui.window->close()); // the quit decides, not the platform
+    // The same request as the popup's Quit, which the shell turns into the
+    // application's quit and its hook.
+    QTRY_COMPARE(quit.count(), 1);
+    QVERIFY(ui.window->isVisible());
+
+    // A tray that comes back restores the old way.
+    ui.tray.setTrayProbe([] { return true; });
+    ui.click(ui.item(QStringLiteral("closeButton")));
+    QTRY_VERIFY(!ui.window->isVisible());
+    QCOMPARE(quit.count(), 1);
+}
+
+void TestShell::trayGoneWhileHiddenShowsMinimised()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(!ui.window->isVisible());
+    ui.tray.setTrayProbe([] { return false; });
+    QTRY_VERIFY(ui.window->isVisible());
+    QCOMPARE(ui.window->visibility(), QWindow::Minimized);
 }
 
 void TestShell::trayRequestsOpenAndHidePopup()

@@ -1,0 +1,104 @@
+#include "uifixture.h"
+
+// A daemon's text of any length stays inside its screen: it scrolls in its
+// own space, and the button under it keeps its place and takes clicks.
+class TestLongTexts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void buttonStaysInside_data();
+    void buttonStaysInside();
+};
+
+namespace {
+
+// About 2,000 characters of words, or one word as long.
+QByteArray longText(bool words, bool cyrillic)
+{
+    const QByteArray unit = cyrillic ? QByteArray("сервер отклонил соединение ")
+                                     : QByteArray("relay 203.0.113.7 refused the tunnel ");
+    QByteArray text;
+    while (QString::fromUtf8(text).size() < 2000)
+        text += words ? unit : unit.trimmed().replace(' ', '-');
+    return text.trimmed();
+}
+
+QRectF sceneRect(const QQuickItem *item)
+{
+    return item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+}
+
+} // namespace
+
+void TestLongTexts::buttonStaysInside_data()
+{
+    QTest::addColumn<QByteArray>("state");
+    QTest::addColumn<QString>("textName");
+    QTest::addColumn<QString>("buttonName");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QByteArray>("error");
+
+    for (const char *language : {"en", "ru"}) {
+        const bool ru = qstrcmp(language, "ru") == 0;
+        for (bool words : {true, false}) {
+            const QByteArray error = longText(words, ru);
+            const char *kind = words ? "words" : "one long word";
+            QTest::addRow("error screen, %s, %s", language, kind)
+                << QByteArray("failed") << "errorDetail"
+                << "errorTryAgainButton" << language << error;
+            QTest::addRow("main screen, %s, %s", language, kind)
+                << QByteArray("disconnected") << "errorLine"
+                << "actionButton" << language << error;
+        }
+    }
+}
+
+void TestLongTexts::buttonStaysInside()
+{
+    QFETCH(QByteArray, state);
+    QFETCH(QString, textName);
+    QFETCH(QString, buttonName);
+    QFETCH(QString, language);
+    QFETCH(QByteArray, error);
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    ui.settings.setLanguage(language);
+    QVERIFY(ui.show());
+
+    // Where the button sits with a short text.
+    QVERIFY(ui.deliver(UiShell::status(state, ",\"error\":\"short\"")));
+    QQuickItem *button = ui.item(buttonName);
+    QVERIFY(UiShell::shown(button));
+    QTRY_VERIFY(ui.item(QStringLiteral("content"))->opacity() == 1.0);
+    const QRectF shortPlace = sceneRect(button);
+
+    QVERIFY(ui.deliver(UiShell::status(state, ",\"error\":\"" + error + "\"")));
+    QQuickItem *text = ui.item(textName);
+    QVERIFY(UiShell::shown(text));
+    QCOMPARE(text->property("text").toString(), QString::fromUtf8(error));
+    QCOMPARE(text->property("textFormat").toInt(), int(Qt::PlainText));
+    QTRY_COMPARE(sceneRect(button), shortPlace); // laid out again, in the same place
+
+    // Inside the content area, below the text, which scrolls in its own space.
+    const QRectF content = sceneRect(ui.item(QStringLiteral("content")));
+    QVERIFY2(content.contains(sceneRect(button)), qPrintable(buttonName));
+    QVERIFY(content.contains(sceneRect(text)));
+    QVERIFY(sceneRect(text).bottom() <= sceneRect(button).top());
+    QVERIFY(text->property("contentHeight").toReal() > text->height());
+    QVERIFY(text->property("interactive").toBool());
+
+    // The whole text can be reached: with the keys once it has the focus.
+    text->forceActiveFocus();
+    QTest::keyClick(ui.window, Qt::Key_Down);
+    QTRY_VERIFY(text->property("contentY").toReal() > 0);
+
+    ui.click(button);
+    QVERIFY(ui.waitForCommand(
+        "{\"cmd\":\"connect\",\"payload\":{\"games\":false,\"whitelist\":false}}"));
+}
+
+KESTRIX_UI_TEST_MAIN(TestLongTexts)
+
+#include "tst_longtexts.moc"

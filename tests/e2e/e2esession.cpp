@@ -151,7 +151,7 @@ QByteArray E2eSession::run(const QString &program, const QStringList &args, int 
     return p.readAllStandardOutput();
 }
 
-bool E2eSession::startDesktop(QString *error)
+bool E2eSession::startDesktop(QString *error, bool withTray)
 {
     for (const char *tool : {"Xvfb", "trayer", "xdotool", "import"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
@@ -165,7 +165,7 @@ bool E2eSession::startDesktop(QString *error)
     for (int attempt = 0; attempt < 3; ++attempt) {
         QProcess *xvfb = nullptr;
         QProcess *tray = nullptr;
-        if (startX(&xvfb, error) && startTray(&tray, error))
+        if (startX(&xvfb, error) && (!withTray || startTray(&tray, error)))
             return true;
         for (QProcess *p : {tray, xvfb}) {
             if (p && p->state() != QProcess::NotRunning) {

@@ -27,8 +27,9 @@ public:
     E2eSession();
     ~E2eSession(); // ends every process it started, newest first
 
-    // Xvfb and trayer; false (with a message) when either cannot start.
-    bool startDesktop(QString *error);
+    // Xvfb and, unless told otherwise, trayer; false (with a message) when
+    // either cannot start.
+    bool startDesktop(QString *error, bool withTray = true);
     bool startDaemon(const QStringList &args = {});
     // What the daemon remembers from an earlier run; before startDaemon.
     bool setDaemonState(bool authenticated, const QString &killSwitchMode);
@@ -149,11 +150,12 @@ inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed a
 
 // Gives the test a fresh desktop (X server and tray) in `session`; skips the
 // test when a tool it needs is not installed.
-#define E2E_START_DESKTOP(session)                                                                 \
+#define E2E_START_DESKTOP(session) E2E_START_DESKTOP_WITH_TRAY(session, true)
+#define E2E_START_DESKTOP_WITH_TRAY(session, withTray)                                             \
     do {                                                                                           \
         (session) = std::make_unique<E2eSession>();                                                \
         QString desktopError;                                                                      \
-        if (!(session)->startDesktop(&desktopError)) {                                             \
+        if (!(session)->startDesktop(&desktopError, (withTray))) {                                 \
             if (desktopError.contains(QLatin1String("not installed")))                             \
                 QSKIP(qPrintable(desktopError));                                                   \
             QFAIL(qPrintable(desktopError));                                                       \

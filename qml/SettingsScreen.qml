@@ -311,6 +311,8 @@ Flickable {
             horizontalAlignment: Text.AlignHCenter
             text: appSettings.t.daemon + " " + (trayManager.version !== "" ? "v" + trayManager.version : "—")
             textFormat: Text.PlainText
+            // The daemon's word, of any length: wrapped, and the screen scrolls.
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             color: appSettings.fgMuted
             font.family: settings.fontFamily
             font.pixelSize: 11

@@ -166,6 +166,9 @@ Window {
 
                 Text {
                     objectName: "versionLabel"
+                    // The daemon's word: cut short here, whole in the settings.
+                    Layout.maximumWidth: 90
+                    elide: Text.ElideRight
                     color: appSettings.fgMuted
                     font.pixelSize: 10
                     textFormat: Text.PlainText // the daemon's text: never markup

@@ -9,6 +9,7 @@ class TestLongTexts : public QObject
 private slots:
     void buttonStaysInside_data();
     void buttonStaysInside();
+    void longVersionStaysInside();
 };
 
 namespace {
@@ -97,6 +98,31 @@ void TestLongTexts::buttonStaysInside()
     ui.click(button);
     QVERIFY(ui.waitForCommand(
         "{\"cmd\":\"connect\",\"payload\":{\"games\":false,\"whitelist\":false}}"));
+}
+
+void TestLongTexts::longVersionStaysInside()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    ui.tray.setVersion(QString::fromUtf8(longText(false, false)));
+
+    // The settings screen wraps it within its width; the screen scrolls.
+    ui.click(ui.item(QStringLiteral("settingsButton")));
+    QTRY_COMPARE(ui.screenName(), QStringLiteral("settingsScreen"));
+    QQuickItem *line = ui.item(QStringLiteral("daemonLine"));
+    QVERIFY(line->property("lineCount").toInt() > 1);
+    QVERIFY(line->property("contentWidth").toReal() <= line->width());
+
+    // The tray popup cuts it short and keeps the room for the state.
+    auto *popup = ui.window->findChild<QQuickWindow *>(QStringLiteral("trayPopup"));
+    QVERIFY(popup);
+    QMetaObject::invokeMethod(popup, "openAt", Q_ARG(QVariant, 400), Q_ARG(QVariant, 500));
+    QVERIFY(QTest::qWaitForWindowExposed(popup));
+    QQuickItem *version = findItem(popup->contentItem(), QStringLiteral("versionLabel"));
+    QQuickItem *state = findItem(popup->contentItem(), QStringLiteral("stateLine"));
+    QTRY_VERIFY(version->width() <= 90);
+    QVERIFY(state->width() >= 100);
 }
 
 KESTRIX_UI_TEST_MAIN(TestLongTexts)

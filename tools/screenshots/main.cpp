@@ -289,6 +289,13 @@ bool Renderer::run()
                QStringLiteral(
                    "TLS handshake with 185.12.44.7:443 failed: connection reset by peer")}})) &&
          shoot(QStringLiteral("error-daemon-text"));
+    QString longError;
+    while (longError.size() < 2000)
+        longError += QStringLiteral("relay 185.12.44.7:443 refused the tunnel: no route to host ");
+    ok = ok &&
+         deliver(
+             status(QStringLiteral("failed"), {{QStringLiteral("error"), longError.trimmed()}})) &&
+         shoot(QStringLiteral("error-long-text"));
 
     // Settings, at the top and at the bottom, then the update banner's course.
     ok = ok && connectedSession();
@@ -316,6 +323,17 @@ bool Renderer::run()
     // Back on the main screen the gear carries the update badge.
     m_window->setProperty("screen", QStringLiteral("main"));
     ok = ok && shoot(QStringLiteral("main-update-badge"));
+
+    // The daemon gone for longer than the quick round: the login screen says
+    // so and offers to try at once.
+    ReconnectTimings quickRound;
+    quickRound.quickDelayMs = 20;
+    quickRound.backoffMs = {};
+    quickRound.steadyDelayMs = 600000;
+    m_pipe.setReconnectTimings(quickRound);
+    m_daemon.stop();
+    ok = ok && waitFor([this] { return m_pipe.daemonUnreachable(); }) &&
+         shoot(QStringLiteral("login-unreachable"));
 
     QMetaObject::invokeMethod(m_window, "hide");
     return ok;

@@ -18,6 +18,13 @@ bool ScriptedDaemon::listen(const QString &path)
     return m_server.listen(path);
 }
 
+void ScriptedDaemon::stop()
+{
+    m_server.close();
+    if (m_peer)
+        m_peer->disconnectFromServer();
+}
+
 void ScriptedDaemon::send(const QByteArray &line)
 {
     if (!m_peer)

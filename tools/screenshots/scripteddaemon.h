@@ -19,6 +19,8 @@ public:
     bool hasClient() const { return !m_peer.isNull(); }
     // Sends one event line; a line feed is added.
     void send(const QByteArray &line);
+    // Goes away: the client's connection is closed and no new one is taken.
+    void stop();
 
 private:
     QLocalServer m_server;

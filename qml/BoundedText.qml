@@ -1,11 +1,10 @@
 import QtQuick
-import QtQuick.Controls
 
 // A plain text of any length that keeps to the height it is given: it wraps
 // (inside a word too when one is wider than the line) and scrolls within its
 // space when it does not fit, so that what comes after it stays where it is.
 // For the daemon's texts, which may be long. Scrolls with the wheel, a drag,
-// its scroll bar, or the arrow keys once it has the focus.
+// or the arrow keys once it has the focus; a thin bar shows where it is.
 Flickable {
     id: bounded
 
@@ -43,9 +42,18 @@ Flickable {
         }
     }
 
-    ScrollBar.vertical: ScrollBar {
+    // On the view, not on the text that moves under it.
+    Rectangle {
         objectName: "scrollBar"
-        policy: bounded.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+        parent: bounded
+        visible: bounded.interactive
+        x: bounded.width - width - 2
+        y: bounded.visibleArea.yPosition * bounded.height
+        width: 4
+        height: bounded.visibleArea.heightRatio * bounded.height
+        radius: 2
+        color: label.color
+        opacity: 0.5
     }
 
     Text {

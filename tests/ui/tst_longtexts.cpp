@@ -115,9 +115,9 @@ void TestLongTexts::longVersionStaysInside()
     QVERIFY(line->property("contentWidth").toReal() <= line->width());
 
     // The tray popup cuts it short and keeps the room for the state.
+    emit ui.tray.popupRequested(400, 500);
     auto *popup = ui.window->findChild<QQuickWindow *>(QStringLiteral("trayPopup"));
     QVERIFY(popup);
-    QMetaObject::invokeMethod(popup, "openAt", Q_ARG(QVariant, 400), Q_ARG(QVariant, 500));
     QVERIFY(QTest::qWaitForWindowExposed(popup));
     QQuickItem *version = findItem(popup->contentItem(), QStringLiteral("versionLabel"));
     QQuickItem *state = findItem(popup->contentItem(), QStringLiteral("stateLine"));

@@ -60,9 +60,11 @@ Flickable {
         id: label
         objectName: "label"
         width: bounded.width
-        // Room for the scroll bar on both sides, so a centred text stays centred.
-        leftPadding: bounded.interactive ? 10 : 0
-        rightPadding: leftPadding
+        // Room for the bar on both sides, so a centred text stays centred.
+        // Fixed: a width that followed the bar would change the height it
+        // depends on.
+        leftPadding: 8
+        rightPadding: 8
         textFormat: Text.PlainText // the daemon's words: never markup
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
     }

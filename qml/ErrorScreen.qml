@@ -33,6 +33,7 @@ Item {
                 font.family: errorScreen.fontFamily
                 font.pixelSize: 44
                 font.bold: true
+                Accessible.ignored: true
             }
         }
 

@@ -12,16 +12,27 @@ Rectangle {
 
     signal clicked()
 
+    // What a click does; Space, Enter and the accessible press do the same.
+    // The owner names the button (Accessible.name): the glyph says nothing.
+    function activate() {
+        button.clicked()
+    }
+
     implicitWidth: 40
     implicitHeight: 30
     radius: 6
     color: mouse.containsMouse ? hoverColor : baseColor
+    activeFocusOnTab: true
+    Accessible.role: Accessible.Button
+    Accessible.focusable: true
+    Accessible.onPressAction: button.activate()
 
     Text {
         anchors.centerIn: parent
         text: button.symbol
         color: button.glyphColor
         font.pixelSize: button.glyphSize
+        Accessible.ignored: true
     }
 
     MouseArea {
@@ -29,6 +40,11 @@ Rectangle {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onClicked: button.clicked()
+        onClicked: button.activate()
+    }
+
+    FocusRing {
+        cornerRadius: button.radius
+        onActivated: button.activate()
     }
 }

@@ -49,6 +49,31 @@ Item {
         }
     }
 
+    // Declared first: the Tab order follows it, and it is first on the screen.
+    Row {
+        anchors.top: parent.top
+        anchors.topMargin: 12
+        anchors.right: parent.right
+        anchors.rightMargin: 14
+        spacing: 6
+        z: 1
+
+        LanguageButton {
+            fontFamily: login.fontFamily
+            objectName: "languageEn"
+            code: "en"
+            label: "EN"
+            Accessible.name: appSettings.t.languageEnglish
+        }
+        LanguageButton {
+            fontFamily: login.fontFamily
+            objectName: "languageRu"
+            code: "ru"
+            label: "RU"
+            Accessible.name: appSettings.t.languageRussian
+        }
+    }
+
     ColumnLayout {
         anchors.fill: parent
         anchors.margins: 28
@@ -105,6 +130,8 @@ Item {
             font.pixelSize: 15
             font.bold: true
             horizontalAlignment: Text.AlignHCenter
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         // After a whole quick round without an answer, until the daemon answers.
@@ -191,6 +218,19 @@ Item {
         property string label
         readonly property bool active: appSettings.language === code
 
+        // What a click does; Space, Enter and the accessible actions do the same.
+        function activate() {
+            appSettings.setLanguage(languageButton.code)
+        }
+
+        activeFocusOnTab: true
+        Accessible.role: Accessible.RadioButton
+        Accessible.checkable: true
+        Accessible.checked: languageButton.active
+        Accessible.focusable: true
+        Accessible.onPressAction: languageButton.activate()
+        Accessible.onToggleAction: languageButton.activate()
+
         width: 36
         height: 24
         radius: 6
@@ -205,34 +245,19 @@ Item {
             font.family: languageButton.fontFamily
             font.pixelSize: 11
             font.bold: true
+            Accessible.ignored: true
         }
 
         MouseArea {
             anchors.fill: parent
             cursorShape: Qt.PointingHandCursor
-            onClicked: appSettings.setLanguage(languageButton.code)
+            onClicked: languageButton.activate()
         }
-    }
 
-    Row {
-        anchors.top: parent.top
-        anchors.topMargin: 12
-        anchors.right: parent.right
-        anchors.rightMargin: 14
-        spacing: 6
-        z: 1
-
-        LanguageButton {
-            fontFamily: login.fontFamily
-            objectName: "languageEn"
-            code: "en"
-            label: "EN"
-        }
-        LanguageButton {
-            fontFamily: login.fontFamily
-            objectName: "languageRu"
-            code: "ru"
-            label: "RU"
+        FocusRing {
+            cornerRadius: languageButton.radius
+            arrowsMoveBetweenSiblings: true
+            onActivated: languageButton.activate()
         }
     }
 }

@@ -32,6 +32,11 @@ Item {
         onTriggered: main.nowMs = Date.now()
     }
 
+    // What the dial and the button do, in words.
+    readonly property string actionText: main.connected ? appSettings.t.disconnect
+                                         : main.busy ? appSettings.t.pleaseWait
+                                         : appSettings.t.connect
+
     function toggleConnection() {
         if (main.busy)
             return
@@ -70,6 +75,12 @@ Item {
             Layout.preferredWidth: 188
             Layout.preferredHeight: 188
             scale: dialArea.containsMouse && !main.busy ? 1.03 : 1.0
+            activeFocusOnTab: true
+            Accessible.role: Accessible.Button
+            Accessible.name: main.actionText
+            Accessible.description: statusLine.text
+            Accessible.focusable: true
+            Accessible.onPressAction: main.toggleConnection()
 
             Behavior on scale {
                 NumberAnimation { duration: 150; easing.type: Easing.OutQuad }
@@ -149,6 +160,8 @@ Item {
                     objectName: "bigWord"
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: main.connected ? "ON" : main.busy ? "…" : "OFF"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     color: appSettings.fg
                     font.family: main.fontFamily
                     font.pixelSize: 40
@@ -156,7 +169,10 @@ Item {
                 }
 
                 Text {
+                    id: statusLine
                     objectName: "statusLine"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: {
                         switch (pipeClient.vpnState) {
@@ -181,6 +197,11 @@ Item {
                 enabled: !main.busy
                 onClicked: main.toggleConnection()
             }
+
+            FocusRing {
+                cornerRadius: dial.width / 2
+                onActivated: main.toggleConnection()
+            }
         }
 
         GridLayout {
@@ -197,6 +218,8 @@ Item {
 
                 Text {
                     objectName: "sessionValue"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     width: parent.width
                     text: Fmt.duration(pipeClient.connectedSince, main.nowMs)
                     color: appSettings.fg
@@ -223,6 +246,7 @@ Item {
                     SpoilerText {
                         id: serverValue
                         objectName: "serverValue"
+                        Accessible.name: appSettings.t.server
                         text: main.hostOf(pipeClient.endpoint)
                         color: appSettings.fg
                         font.family: main.fontFamily
@@ -238,6 +262,8 @@ Item {
 
                 Text {
                     objectName: "speedValue"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     width: parent.width
                     text: "↓ " + Fmt.speed(pipeClient.downSpeed) + "  ↑ " + Fmt.speed(pipeClient.upSpeed)
                     color: appSettings.success
@@ -255,6 +281,8 @@ Item {
 
                 Text {
                     objectName: "trafficValue"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     width: parent.width
                     text: "↓ " + Fmt.bytes(pipeClient.down) + "  ↑ " + Fmt.bytes(pipeClient.up)
                     color: appSettings.fg
@@ -290,6 +318,7 @@ Item {
                     anchors.verticalCenter: parent.verticalCenter
                     text: "🛡"
                     font.pixelSize: 10
+                    Accessible.ignored: true
                 }
 
                 Text {
@@ -307,6 +336,8 @@ Item {
         // A few lines at most: a longer text scrolls, and the button stays put.
         BoundedText {
             objectName: "errorLine"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             visible: !main.connected && !main.busy && pipeClient.errorText !== ""
             maximumHeight: 60
@@ -323,9 +354,7 @@ Item {
             objectName: "actionButton"
             Layout.fillWidth: true
             enabled: !main.busy
-            text: main.connected ? appSettings.t.disconnect
-                  : main.busy ? appSettings.t.pleaseWait
-                  : appSettings.t.connect
+            text: main.actionText
             baseColor: main.connected ? appSettings.danger : appSettings.accent
             onClicked: main.toggleConnection()
         }

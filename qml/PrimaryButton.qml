@@ -12,6 +12,12 @@ Rectangle {
 
     signal clicked()
 
+    // What a click does; Space, Enter and the accessible press do the same.
+    function activate() {
+        if (button.enabled)
+            button.clicked()
+    }
+
     implicitWidth: label.implicitWidth + 48
     implicitHeight: 44
     radius: height / 2
@@ -21,6 +27,12 @@ Rectangle {
                     : mouse.pressed ? Qt.darker(baseColor, 1.2)
                                     : mouse.containsMouse ? Qt.lighter(baseColor, 1.1)
                                                           : baseColor
+
+    activeFocusOnTab: true
+    Accessible.role: Accessible.Button
+    Accessible.name: button.text
+    Accessible.focusable: true
+    Accessible.onPressAction: button.activate()
 
     Behavior on color { ColorAnimation { duration: 120 } }
     Behavior on scale { NumberAnimation { duration: 80 } }
@@ -35,6 +47,7 @@ Rectangle {
         font.bold: true
         elide: Text.ElideRight
         horizontalAlignment: Text.AlignHCenter
+        Accessible.ignored: true // the button carries the name
     }
 
     MouseArea {
@@ -43,6 +56,11 @@ Rectangle {
         enabled: button.enabled
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onClicked: button.clicked()
+        onClicked: button.activate()
+    }
+
+    FocusRing {
+        cornerRadius: button.radius
+        onActivated: button.activate()
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import QtQuick.Window
 
 // Everything the user can change besides connecting. The kill-switch mode
 // belongs to the daemon and the preferences to appSettings: every control
@@ -20,6 +21,31 @@ Flickable {
     contentHeight: column.height
     clip: true
     boundsBehavior: Flickable.StopAtBounds
+
+    // The keyboard's focus scrolls into view.
+    readonly property Item focusedItem: Window.activeFocusItem
+    onFocusedItemChanged: settings.scrollTo(settings.focusedItem)
+
+    function inColumn(target) {
+        for (let item = target; item; item = item.parent) {
+            if (item === column)
+                return true
+        }
+        return false
+    }
+
+    function scrollTo(target) {
+        if (!settings.inColumn(target))
+            return
+        const margin = 12
+        const top = target.mapToItem(column, 0, 0).y - margin
+        const bottom = top + target.height + 2 * margin
+        const maxY = Math.max(0, settings.contentHeight - settings.height)
+        if (top < settings.contentY)
+            settings.contentY = Math.max(0, top)
+        else if (bottom > settings.contentY + settings.height)
+            settings.contentY = Math.min(maxY, bottom - settings.height)
+    }
 
     Connections {
         target: pipeClient
@@ -71,18 +97,21 @@ Flickable {
                         objectName: "ksNever"
                         mode: "never"
                         label: appSettings.t.ksOff
+                        Accessible.description: appSettings.t.killSwitchNever
                     }
                     Segment {
                         fontFamily: settings.fontFamily
                         objectName: "ksOnConnect"
                         mode: "on_connect"
                         label: appSettings.t.ksOn
+                        Accessible.description: appSettings.t.killSwitchOnConnect
                     }
                     Segment {
                         fontFamily: settings.fontFamily
                         objectName: "ksAlways"
                         mode: "always"
                         label: appSettings.t.ksAlways
+                        Accessible.description: appSettings.t.killSwitchAlways
                     }
                 }
             }
@@ -151,12 +180,14 @@ Flickable {
                         objectName: "settingsLanguageEn"
                         code: "en"
                         label: "EN"
+                        Accessible.name: appSettings.t.languageEnglish
                     }
                     LanguageButton {
                         fontFamily: settings.fontFamily
                         objectName: "settingsLanguageRu"
                         code: "ru"
                         label: "RU"
+                        Accessible.name: appSettings.t.languageRussian
                     }
                 }
             }
@@ -188,6 +219,8 @@ Flickable {
 
                     Text {
                         objectName: "diagStatus"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         Layout.fillWidth: true
                         text: settings.diagStatus !== "" ? settings.diagStatus : appSettings.t.saveDiagDesc
                         textFormat: Text.PlainText
@@ -235,6 +268,8 @@ Flickable {
 
                     Text {
                         objectName: "updateStatus"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         Layout.fillWidth: true
                         text: {
                             if (updateBanner.ready)
@@ -393,6 +428,8 @@ Flickable {
                 Layout.alignment: Qt.AlignVCenter
                 checked: switchCard.checked
                 onToggled: (value) => switchCard.toggled(value)
+                Accessible.name: switchCard.title
+                Accessible.description: switchCard.description
             }
         }
     }
@@ -403,6 +440,21 @@ Flickable {
         property string mode
         property string label
         readonly property bool active: pipeClient.killSwitchMode === mode
+
+        // What a click does; Space, Enter and the accessible actions do the
+        // same. The highlight follows the daemon's answer, not the request.
+        function activate() {
+            pipeClient.sendSetKillSwitchMode(segment.mode)
+        }
+
+        activeFocusOnTab: true
+        Accessible.role: Accessible.RadioButton
+        Accessible.name: segment.label
+        Accessible.checkable: true
+        Accessible.checked: segment.active
+        Accessible.focusable: true
+        Accessible.onPressAction: segment.activate()
+        Accessible.onToggleAction: segment.activate()
 
         width: 66
         height: 26
@@ -421,12 +473,19 @@ Flickable {
             font.pixelSize: 11
             font.bold: true
             elide: Text.ElideRight
+            Accessible.ignored: true
         }
 
         MouseArea {
             anchors.fill: parent
             cursorShape: Qt.PointingHandCursor
-            onClicked: pipeClient.sendSetKillSwitchMode(segment.mode)
+            onClicked: segment.activate()
+        }
+
+        FocusRing {
+            cornerRadius: segment.radius
+            arrowsMoveBetweenSiblings: true
+            onActivated: segment.activate()
         }
     }
 
@@ -436,6 +495,19 @@ Flickable {
         property string code
         property string label
         readonly property bool active: appSettings.language === code
+
+        // What a click does; Space, Enter and the accessible actions do the same.
+        function activate() {
+            appSettings.setLanguage(languageButton.code)
+        }
+
+        activeFocusOnTab: true
+        Accessible.role: Accessible.RadioButton
+        Accessible.checkable: true
+        Accessible.checked: languageButton.active
+        Accessible.focusable: true
+        Accessible.onPressAction: languageButton.activate()
+        Accessible.onToggleAction: languageButton.activate()
 
         width: 44
         height: 30
@@ -451,12 +523,19 @@ Flickable {
             font.family: languageButton.fontFamily
             font.pixelSize: 12
             font.bold: true
+            Accessible.ignored: true
         }
 
         MouseArea {
             anchors.fill: parent
             cursorShape: Qt.PointingHandCursor
-            onClicked: appSettings.setLanguage(languageButton.code)
+            onClicked: languageButton.activate()
+        }
+
+        FocusRing {
+            cornerRadius: languageButton.radius
+            arrowsMoveBetweenSiblings: true
+            onActivated: languageButton.activate()
         }
     }
 }

@@ -13,6 +13,11 @@ Item {
     property alias font: label.font
     property bool revealed: false
 
+    // What a click does; Space, Enter and the accessible press do the same.
+    function activate() {
+        spoiler.revealed = !spoiler.revealed
+    }
+
     // 0 hidden .. 1 revealed: the blur lifts as the text fades in over the
     // placeholder.
     property real reveal: revealed ? 1.0 : 0.0
@@ -24,6 +29,17 @@ Item {
     // height); a hidden one takes the placeholder's room, whatever it holds.
     implicitWidth: spoiler.empty ? 0 : spoiler.revealed ? label.implicitWidth : placeholder.implicitWidth
     implicitHeight: spoiler.empty ? 0 : label.implicitHeight
+
+    // A toggle that hides its text from the eye; it hides it from the ear too
+    // until revealed, and then reads it as its description.
+    activeFocusOnTab: !spoiler.empty
+    Accessible.role: Accessible.CheckBox
+    Accessible.checkable: true
+    Accessible.checked: spoiler.revealed
+    Accessible.description: spoiler.revealed ? label.text : ""
+    Accessible.focusable: true
+    Accessible.onPressAction: spoiler.activate()
+    Accessible.onToggleAction: spoiler.activate()
 
     Item {
         id: blurSource
@@ -41,6 +57,7 @@ Item {
             font: label.font
             color: label.color
             opacity: 1.0 - spoiler.reveal
+            Accessible.ignored: true
         }
 
         Text {
@@ -50,6 +67,7 @@ Item {
             // Fully transparent while hidden. (Not invisible: an item made
             // visible inside a hidden effect source is not drawn into it.)
             opacity: spoiler.reveal
+            Accessible.ignored: true
         }
     }
 
@@ -68,6 +86,12 @@ Item {
     MouseArea {
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
-        onClicked: spoiler.revealed = !spoiler.revealed
+        onClicked: spoiler.activate()
+    }
+
+    FocusRing {
+        // Inside the text: the owner may clip the spoiler at its edges.
+        gap: -3
+        onActivated: spoiler.activate()
     }
 }

@@ -10,12 +10,25 @@ Rectangle {
 
     signal toggled(bool value)
 
+    // What a click does; Space, Enter and the accessible toggle do the same.
+    // The owner names the switch (Accessible.name).
+    function activate() {
+        toggle.toggled(!toggle.checked)
+    }
+
     implicitWidth: 46
     implicitHeight: 26
     radius: 13
     color: checked ? appSettings.accent : appSettings.surfaceAlt
     border.width: 1
     border.color: checked ? appSettings.accent : appSettings.border
+    activeFocusOnTab: true
+    Accessible.role: Accessible.CheckBox
+    Accessible.checkable: true
+    Accessible.checked: toggle.checked
+    Accessible.focusable: true
+    Accessible.onPressAction: toggle.activate()
+    Accessible.onToggleAction: toggle.activate()
 
     Behavior on color { ColorAnimation { duration: 140 } }
 
@@ -34,6 +47,11 @@ Rectangle {
     MouseArea {
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
-        onClicked: toggle.toggled(!toggle.checked)
+        onClicked: toggle.activate()
+    }
+
+    FocusRing {
+        cornerRadius: toggle.radius
+        onActivated: toggle.activate()
     }
 }

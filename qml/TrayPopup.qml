@@ -62,6 +62,11 @@ Window {
         show();
         raise();
         requestActivate();
+        // The keyboard starts on the first control that takes it; no ring
+        // until the keyboard is used.
+        var first = contentItem.nextItemInFocusChain(true);
+        if (first)
+            first.forceActiveFocus(Qt.OtherFocusReason);
     }
 
     width: 280
@@ -142,6 +147,8 @@ Window {
 
                     Text {
                         objectName: "stateLine"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         Layout.fillWidth: true
                         elide: Text.ElideRight
                         color: appSettings.fg
@@ -156,6 +163,8 @@ Window {
 
                     Text {
                         objectName: "sessionLine"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         Layout.fillWidth: true
                         visible: pop.connected
                         color: appSettings.fgMuted
@@ -166,6 +175,8 @@ Window {
 
                 Text {
                     objectName: "versionLabel"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     // The daemon's word: cut short here, whole in the settings.
                     Layout.maximumWidth: 90
                     elide: Text.ElideRight
@@ -196,6 +207,8 @@ Window {
 
                     Text {
                         objectName: "downSpeed"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         width: speedRow.share
                         height: parent.height
                         horizontalAlignment: Text.AlignHCenter
@@ -218,6 +231,8 @@ Window {
 
                     Text {
                         objectName: "upSpeed"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         x: speedRow.share + divider.width
                         width: speedRow.share
                         height: parent.height

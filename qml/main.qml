@@ -56,6 +56,20 @@ Window {
             root.show()
         root.raise()
         root.requestActivate()
+        root.focusFirstControl()
+    }
+
+    // A window brought up gives the keyboard its first control; no ring until
+    // the keyboard is used.
+    function focusFirstControl() {
+        const first = root.contentItem.nextItemInFocusChain(true)
+        if (first)
+            first.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    // The title bar's settings button: to the settings, or back from them.
+    function toggleSettings() {
+        root.screen = root.screen === "settings" ? "main" : "settings"
     }
 
     // Without a system tray the window is the only way back to the
@@ -109,6 +123,15 @@ Window {
     Text {
         id: defaultFont
         visible: false
+    }
+
+    Shortcut {
+        sequence: "Esc"
+        enabled: root.chosenScreen === "settings"
+        onActivated: {
+            root.toggleSettings()
+            settingsButton.forceActiveFocus(Qt.ShortcutFocusReason)
+        }
     }
 
     onClosing: (close) => {
@@ -238,6 +261,18 @@ Window {
                         width: 8
                         height: 8
                         radius: 4
+                        // The colour says the state; so does the name, and its
+                        // change is how a screen reader hears of a new state.
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: {
+                            switch (pipeClient.vpnState) {
+                            case "connected": return appSettings.t.statusProtected
+                            case "connecting": return appSettings.t.statusConnecting
+                            case "reconnecting": return appSettings.t.statusReconnecting
+                            case "failed": return appSettings.t.connectionFailed
+                            default: return appSettings.t.statusNotConnected
+                            }
+                        }
                         color: {
                             switch (pipeClient.vpnState) {
                             case "connected": return appSettings.success
@@ -275,7 +310,9 @@ Window {
                         symbol: root.screen === "settings" ? "←" : "⚙"
                         glyphColor: root.screen === "settings" || pipeClient.updateAvailable
                                     ? appSettings.accent : appSettings.fg
-                        onClicked: root.screen = root.screen === "settings" ? "main" : "settings"
+                        onClicked: root.toggleSettings()
+                        Accessible.name: root.screen === "settings" ? appSettings.t.back : appSettings.t.settings
+                        Accessible.description: pipeClient.updateAvailable ? appSettings.t.updateAvailable : ""
 
                         Rectangle {
                             id: updateBadge
@@ -306,6 +343,7 @@ Window {
                         objectName: "minimizeButton"
                         symbol: "—"
                         onClicked: root.showMinimized()
+                        Accessible.name: appSettings.t.minimise
                     }
 
                     IconButton {
@@ -313,6 +351,7 @@ Window {
                         symbol: "✕"
                         hoverColor: appSettings.danger
                         onClicked: root.closeWindow()
+                        Accessible.name: appSettings.t.close
                     }
                 }
             }

@@ -17,6 +17,7 @@ set(KESTRIX_QML_FILES
     SpoilerText.qml
     PanelShadow.qml
     BoundedText.qml
+    FocusRing.qml
 )
 
 # Script libraries served beside the QML files.

@@ -84,6 +84,12 @@ constexpr Text kTexts[] = {
     // Tray popup
     {"trayOpen", u8"Open Kestrix", u8"Открыть Kestrix"},
     {"quit", u8"Quit", u8"Выход"},
+    // Names of the controls that show a glyph or a code instead of a text
+    {"back", u8"Back", u8"Назад"},
+    {"minimise", u8"Minimise", u8"Свернуть"},
+    {"close", u8"Close", u8"Закрыть"},
+    {"languageEnglish", u8"English", u8"Английский"},
+    {"languageRussian", u8"Russian", u8"Русский"},
     // Notifications
     {"notifyConnected", u8"Connected", u8"Подключено"},
     {"notifyReconnecting", u8"Connection lost — reconnecting…",

@@ -116,6 +116,7 @@ QProcessEnvironment E2eSession::environment() const
     const QString standIns = m_dir.filePath(QStringLiteral("standins"));
     env.insert(QStringLiteral("PATH"), standIns + u':' + env.value(QStringLiteral("PATH")));
     env.insert(QStringLiteral("BROWSER"), standIns + QStringLiteral("/xdg-open"));
+    env.insert(m_extraEnv);
     return env;
 }
 

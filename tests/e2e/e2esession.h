@@ -37,6 +37,11 @@ public:
     bool daemonAnswersPing() const;
     void killDaemon();
     QProcess *startApp(const QStringList &args = {});
+    // A variable for every process started from now on (over the defaults).
+    void setEnvironment(const QString &name, const QString &value)
+    {
+        m_extraEnv.insert(name, value);
+    }
     // A window of another program, at the given place, that takes the focus
     // when clicked, as any application does.
     bool startOtherWindow(const QRect &geometry);
@@ -133,6 +138,7 @@ private:
     QProcess *m_daemon = nullptr;
     QProcess *m_app = nullptr;
     mutable QSet<qulonglong> m_seenOthers;
+    QProcessEnvironment m_extraEnv;
 };
 
 // The places the tests look at on the main window, from its layout: the

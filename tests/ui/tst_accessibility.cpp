@@ -19,6 +19,7 @@ private slots:
     void controls();
     void readableTexts_data();
     void readableTexts();
+    void changesAreAnnounced();
     void defaultActions_data();
     void defaultActions();
     void tabOrder_data();
@@ -390,6 +391,47 @@ void TestAccessibility::readableTexts()
     const QString text = node->text(QAccessible::Name);
     QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(name)).match(text).hasMatch(),
              qPrintable(text));
+}
+
+// Qt 6.4 has no announcement event: a change of a shown text's accessible
+// name is what reaches the screen reader (NameChanged, on AT-SPI a change of
+// "accessible-name"). The title bar's state dot carries the VPN state on
+// every screen, and the error texts carry each new error.
+void TestAccessibility::changesAreAnnounced()
+{
+    UiShell ui;
+    QVERIFY(setUp(ui, Setup::Disconnected));
+    const auto nameChanges = [&](const char *item) {
+        QObject *attached = nullptr;
+        for (QObject *child : ui.item(QLatin1String(item))->children())
+            if (qstrcmp(child->metaObject()->className(), "QQuickAccessibleAttached") == 0)
+                attached = child;
+        return std::make_unique<QSignalSpy>(attached, SIGNAL(nameChanged()));
+    };
+    const auto nameOf = [&](const char *item) {
+        return accessible(ui.item(QLatin1String(item)))->text(QAccessible::Name);
+    };
+
+    auto state = nameChanges("stateDot");
+    QVERIFY(state->isValid());
+    QVERIFY(ui.deliver(UiShell::status("connecting")));
+    QCOMPARE(nameOf("stateDot"), QStringLiteral("Connecting…"));
+    QCOMPARE(state->count(), 1);
+
+    auto error = nameChanges("errorLine");
+    QVERIFY(ui.deliver(UiShell::status("disconnected", R"(,"error":"Handshake refused")")));
+    QCOMPARE(nameOf("stateDot"), QStringLiteral("Not connected"));
+    QCOMPARE(state->count(), 2);
+    QCOMPARE(nameOf("errorLine"), QStringLiteral("Handshake refused"));
+    QCOMPARE(error->count(), 1);
+
+    // A failure takes the user to the error screen, whose text is read out.
+    QVERIFY(ui.deliver(UiShell::status("failed", R"(,"error":"No transport got through")")));
+    QCOMPARE(nameOf("stateDot"), QStringLiteral("Connection failed"));
+    QCOMPARE(nameOf("errorDetail"), QStringLiteral("No transport got through"));
+    auto detail = nameChanges("errorDetail");
+    QVERIFY(ui.deliver(UiShell::status("failed", R"(,"error":"Server unreachable")")));
+    QCOMPARE(detail->count(), 1);
 }
 
 void TestAccessibility::defaultActions_data()

@@ -584,6 +584,12 @@ void TestAccessibility::tabOrder()
     for (qsizetype i = 0; i < order.size(); ++i) {
         QTest::keyClick(window, Qt::Key_Tab);
         forward << focusedName(window);
+        // The settings scroll to show what the keyboard is on.
+        QQuickItem *focused = window->activeFocusItem();
+        const QRectF onScreen =
+            focused->mapRectToScene(QRectF(0, 0, focused->width(), focused->height()));
+        QVERIFY2(onScreen.top() >= 0 && onScreen.bottom() <= window->height(),
+                 qPrintable(focused->objectName()));
     }
     QCOMPARE(forward, order.mid(1) + order.mid(0, 1));
 

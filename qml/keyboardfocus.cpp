@@ -59,6 +59,7 @@ bool KeyboardFocus::eventFilter(QObject *watched, QEvent *event)
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
         case QEvent::TouchBegin:
+            m_disabledWhileFocused = false;
             setKeyboardReason(false);
             break;
         default:
@@ -82,9 +83,10 @@ bool KeyboardFocus::eventFilter(QObject *watched, QEvent *event)
             setKeyboardReason(m_keyboardReason);
             break;
         default:
-            setKeyboardReason(false);
+            setKeyboardReason(m_disabledWhileFocused);
             break;
         }
+        m_disabledWhileFocused = false;
         return false;
     case QEvent::FocusOut:
         switch (static_cast<QFocusEvent *>(event)->reason()) {
@@ -92,7 +94,10 @@ bool KeyboardFocus::eventFilter(QObject *watched, QEvent *event)
         case Qt::PopupFocusReason:
             break;
         default:
-            setKeyboardReason(false);
+            // A control disabled for a while (a button during "connecting")
+            // gets the focus back by itself when enabled: with its ring.
+            m_disabledWhileFocused = !m_item->isEnabled() && m_keyboardReason;
+            setKeyboardReason(m_disabledWhileFocused);
             break;
         }
         return false;

@@ -52,6 +52,7 @@ private:
     QPointer<QQuickItem> m_item;
     QPointer<QQuickWindow> m_window;
     bool m_keyboardReason = false;
+    bool m_disabledWhileFocused = false;
     bool m_ringVisible = false;
     bool m_arrows = false;
     bool m_itemSet = false;

@@ -32,6 +32,7 @@ private slots:
     void escapeClosesPopup();
     void shownWindowFocusesFirstControl();
     void focusRingForKeyboardOnly();
+    void ringReturnsAfterBusy();
 };
 
 namespace {
@@ -773,6 +774,27 @@ void TestAccessibility::focusRingForKeyboardOnly()
     QTest::keyClick(ui.window, Qt::Key_Tab);
     QCOMPARE(focusedName(ui.window), QStringLiteral("actionButton"));
     QTRY_VERIFY(ringDrawn());
+}
+
+// Enter on Connect disables the button until the daemon is through; the
+// keyboard is on it again afterwards, ring and all.
+void TestAccessibility::ringReturnsAfterBusy()
+{
+    UiShell ui;
+    QVERIFY(setUp(ui, Setup::Disconnected));
+    QTRY_VERIFY(ui.window->isActive());
+    QQuickItem *button = ui.item(QStringLiteral("actionButton"));
+    QTest::keyClick(ui.window, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(focusedName(ui.window), QStringLiteral("actionButton"));
+    QTest::keyClick(ui.window, Qt::Key_Return);
+    QVERIFY(ui.waitForCommand(R"({"cmd":"connect","payload":{"games":false,"whitelist":false}})"));
+
+    QVERIFY(ui.deliver(UiShell::status("connecting")));
+    QVERIFY(!button->hasActiveFocus());
+    QVERIFY(!ringOf(button)->isVisible());
+    QVERIFY(ui.deliver(UiShell::status("connected")));
+    QCOMPARE(focusedName(ui.window), QStringLiteral("actionButton"));
+    QVERIFY(ringOf(button)->isVisible());
 }
 
 KESTRIX_UI_TEST_MAIN(TestAccessibility)

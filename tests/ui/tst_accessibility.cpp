@@ -250,6 +250,10 @@ void TestAccessibility::controls_data()
                                  << QStringList{"button:Minimise", "button:Close",
                                                 "radio:English:checked", "radio:Russian",
                                                 "button:Cancel"};
+    QTest::newRow("waiting, ru") << Setup::Waiting << "ru"
+                                 << QStringList{"button:Свернуть", "button:Закрыть",
+                                                "radio:Английский", "radio:Русский:checked",
+                                                "button:Отмена"};
     QTest::newRow("disconnected, en")
         << Setup::Disconnected << "en" << kTitle + QStringList{"button:Connect", "button:Connect"};
     QTest::newRow("disconnected, ru")

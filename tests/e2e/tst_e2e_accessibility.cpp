@@ -118,6 +118,8 @@ void TestE2eAccessibility::screenReaderSignsIn()
     QVERIFY2(reader.exitCode() == 0, reader.readAll().constData());
 
     QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(R"({"cmd":"login_start"})"), 10000);
+    // The sign-in goes on as after a click: the page is handed to the browser.
+    QTRY_VERIFY_WITH_TIMEOUT(!s.openedUrls().isEmpty(), 10000);
 }
 
 int main(int argc, char *argv[])

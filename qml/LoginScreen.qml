@@ -163,15 +163,9 @@ Item {
             baseColor: appSettings.surfaceAlt
             textColor: appSettings.fg
             text: appSettings.t.retryNow
+            // Named, focused and pressed by keyboard or screen reader as
+            // every button is.
             onClicked: pipeClient.retryNow()
-
-            activeFocusOnTab: true
-            Accessible.role: Accessible.Button
-            Accessible.name: text
-            Accessible.onPressAction: retryNowButton.clicked()
-            Keys.onSpacePressed: retryNowButton.clicked()
-            Keys.onReturnPressed: retryNowButton.clicked()
-            Keys.onEnterPressed: retryNowButton.clicked()
         }
 
         PrimaryButton {

@@ -336,8 +336,6 @@ Item {
         // A few lines at most: a longer text scrolls, and the button stays put.
         BoundedText {
             objectName: "errorLine"
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
             Layout.fillWidth: true
             visible: !main.connected && !main.busy && pipeClient.errorText !== ""
             maximumHeight: 60

@@ -20,6 +20,7 @@ private slots:
     void changesAreAnnounced();
     void defaultActions_data();
     void defaultActions();
+    void onePressOneClick();
     void tabOrder_data();
     void tabOrder();
     void keysActivate_data();
@@ -531,6 +532,21 @@ void TestAccessibility::defaultActions()
         QCOMPARE(quit.count(), 1);
     else
         QVERIFY2(effect.isEmpty(), qPrintable(effect));
+}
+
+// A button's owner adds its click handler only: one accessible press is one
+// click, even where the owner once wired the press itself.
+void TestAccessibility::onePressOneClick()
+{
+    UiShell ui;
+    QVERIFY(setUp(ui, Setup::SignedOut));
+    for (const char *name : {"retryNowButton", "signInButton"}) {
+        QQuickItem *button = ui.item(QLatin1String(name));
+        QVERIFY2(button, name);
+        QSignalSpy clicked(button, SIGNAL(clicked()));
+        accessible(button)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY2(clicked.count() == 1, name);
+    }
 }
 
 void TestAccessibility::tabOrder_data()

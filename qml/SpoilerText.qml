@@ -25,6 +25,11 @@ Item {
 
     readonly property bool empty: label.text.length === 0
 
+    // The software renderer draws no shader effects, so the blur would show
+    // nothing at all, revealed or not: there a plain bar stands for the hidden
+    // text and the revealed text is drawn as it is.
+    readonly property bool plain: GraphicsInfo.api === GraphicsInfo.Software
+
     // An empty text takes no room at all (a Text item keeps one line's
     // height); a hidden one takes the placeholder's room, whatever it holds.
     implicitWidth: spoiler.empty ? 0 : spoiler.revealed ? label.implicitWidth : placeholder.implicitWidth
@@ -71,12 +76,34 @@ Item {
         }
     }
 
+    Rectangle {
+        objectName: "spoilerPlainBar"
+        visible: spoiler.plain && !spoiler.empty && spoiler.reveal < 1
+        width: placeholder.implicitWidth
+        height: Math.round(label.implicitHeight * 0.6)
+        anchors.verticalCenter: blurSource.verticalCenter
+        radius: height / 2
+        color: label.color
+        opacity: 0.35 * (1.0 - spoiler.reveal)
+    }
+
+    Text {
+        objectName: "spoilerPlainText"
+        visible: spoiler.plain && spoiler.reveal > 0
+        text: label.text
+        font: label.font
+        color: label.color
+        textFormat: Text.PlainText
+        opacity: spoiler.reveal
+        Accessible.ignored: true
+    }
+
     // Loaded by name, not used as a type, so the effect's module (and its
     // shader machinery) is loaded with the first spoiler, not with main.qml.
     Loader {
         id: blur
         anchors.fill: blurSource
-        active: !spoiler.empty
+        active: !spoiler.empty && !spoiler.plain
         source: "qrc:/qml/SpoilerBlur.qml"
     }
     Binding { target: blur.item; property: "source"; value: blurSource; when: blur.item !== null }

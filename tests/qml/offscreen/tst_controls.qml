@@ -174,6 +174,32 @@ Item {
             compare(spoiler.implicitWidth, sharp.implicitWidth);
         }
 
+        // Without shader effects (the software renderer, as here) the blur
+        // draws nothing: the revealed text must still be drawn, and the
+        // hidden one must not be.
+        function inkPixels(item) {
+            var image = grabImage(item);
+            var ink = 0;
+            for (var x = 0; x < image.width; ++x) {
+                for (var y = 0; y < image.height; ++y) {
+                    var c = image.pixel(x, y);
+                    if (c.a > 0.5 && c.r < 0.3)
+                        ++ink;
+                }
+            }
+            return ink;
+        }
+        function test_spoilerRevealDrawsTextWithoutShaders() {
+            if (scene.GraphicsInfo.api !== GraphicsInfo.Software)
+                skip("shader effects are drawn here; tst_effects checks the blur");
+            var hidden = createTemporaryObject(spoilerComponent, scene, { text: "203.0.113.7" });
+            var revealed = createTemporaryObject(spoilerComponent, scene,
+                                                 { text: "203.0.113.7", revealed: true, y: 100 });
+            waitForRendering(revealed);
+            compare(inkPixels(hidden), 0, "the hidden text was drawn");
+            verify(inkPixels(revealed) > 20, "the revealed text was not drawn");
+        }
+
         function test_spoilerClickFlips() {
             var spoiler = createTemporaryObject(spoilerComponent, scene, { text: "203.0.113.7:51820" });
             verify(spoiler.width > 0 && spoiler.height > 0);

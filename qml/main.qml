@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Window
+import qml
 
 // The one main window: a frameless, transparent window that draws its own
 // rounded panel, title bar and one of four screens. A plain Window: an

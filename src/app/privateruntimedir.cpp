@@ -16,8 +16,8 @@ bool isPrivateDir(const QString &path)
 {
     if (!QDir::isAbsolutePath(path))
         return false;
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info = {};
@@ -37,8 +37,8 @@ QString privateRuntimeDir()
 
     // Someone else may have taken this name first, as a folder or a link: then
     // it fails the check below and we go without.
-    const QString own = QDir::tempPath() + QStringLiteral("/kestrix-runtime-") +
-                        QString::number(::geteuid());
+    const QString own =
+        QDir::tempPath() + QStringLiteral("/kestrix-runtime-") + QString::number(::geteuid());
     if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0 && errno != EEXIST)
         return {};
     return isPrivateDir(own) ? own : QString();

@@ -446,8 +446,7 @@ void TestRelauncher::withoutAServiceOnlyTheGraceIsWaited()
     QCOMPARE(logEntries(), (QStringList{"watchdog started", "no kestrix service to wait for",
                                         "launching UI", "start exit code 0"}));
     // Asked once whether there is a unit, never for its state.
-    QCOMPARE(systemctlCalls(),
-             QStringList{"show --property=LoadState --value kestrix.service"});
+    QCOMPARE(systemctlCalls(), QStringList{"show --property=LoadState --value kestrix.service"});
 }
 
 // Another user can neither see nor plant anything where the relauncher writes.
@@ -474,8 +473,7 @@ void TestRelauncher::filesGoToThePrivateRuntimeFolder()
     QCOMPARE(QFileInfo(own).absolutePath(), temp);
     QVERIFY(QFileInfo(own).isDir());
     QCOMPARE(QFileInfo(own).ownerId(), uint(geteuid()));
-    QCOMPARE(QFileInfo(own).permissions() &
-                 ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+    QCOMPARE(QFileInfo(own).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 

@@ -4,12 +4,35 @@
 
 #include <QLocalSocket>
 
-ClientSession::ClientSession(QLocalSocket *socket, QObject *parent)
+#include <utility>
+
+ClientSession::ClientSession(QLocalSocket *socket, int handshakeTimeoutMs, QObject *parent)
     : QObject(parent), m_socket(socket)
 {
     m_socket->setParent(this);
     connect(m_socket, &QLocalSocket::readyRead, this, &ClientSession::onReadyRead);
-    connect(m_socket, &QLocalSocket::disconnected, this, &ClientSession::closed);
+    // Queued: the owner forgets the session, which must not happen in the
+    // middle of a send to it.
+    connect(
+        m_socket, &QLocalSocket::disconnected, this,
+        [this] {
+            if (!std::exchange(m_closedSent, true))
+                emit closed();
+        },
+        Qt::QueuedConnection);
+
+    m_handshakeTimer.setSingleShot(true);
+    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
+        reject(QJsonObject{{QStringLiteral("type"), QStringLiteral("error")},
+                           {QStringLiteral("error"), QStringLiteral("handshake timed out")}});
+    });
+    m_handshakeTimer.start(handshakeTimeoutMs);
+}
+
+void ClientSession::setReady()
+{
+    m_ready = true;
+    m_handshakeTimer.stop();
 }
 
 void ClientSession::onReadyRead()
@@ -51,11 +74,27 @@ void ClientSession::sendLine(const QByteArray &line)
         return;
     m_socket->write(line + '\n');
     m_socket->flush();
+    // A client that does not read would make us hold its events for ever.
+    if (m_socket->bytesToWrite() > kMaxUnsentBytes)
+        drop();
+}
+
+void ClientSession::drop()
+{
+    m_closing = true;
+    m_buffer.clear();
+    m_handshakeTimer.stop();
+    m_socket->abort();
+    if (!m_closedSent) {
+        m_closedSent = true;
+        QMetaObject::invokeMethod(this, &ClientSession::closed, Qt::QueuedConnection);
+    }
 }
 
 void ClientSession::reject(const QJsonObject &event)
 {
     send(event);
+    m_handshakeTimer.stop();
     m_closing = true;
     m_buffer.clear();
     m_socket->disconnectFromServer(); // waits for pending bytes to leave

@@ -5,32 +5,18 @@
 
 #ifndef Q_OS_WIN
 #include "app/privateruntimedir.h"
-
-#include <sys/socket.h>
-#include <unistd.h>
+#include "ipc/peercredentials_unix.h"
 #endif
 
 namespace {
 
 #ifndef Q_OS_WIN
-// The kernel's word on who serves the other end, as recorded when it listened.
+// The kernel's word on who serves the other end, as recorded when it listened:
+// this very user, not root and not anyone else.
 bool servedByThisUser(const QLocalSocket &socket)
 {
-    const qintptr fd = socket.socketDescriptor();
-    if (fd < 0)
-        return false;
-#ifdef __linux__
-    struct ucred credentials = {};
-    socklen_t length = sizeof credentials;
-    if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
-        length != sizeof credentials)
-        return false;
-    return credentials.uid == ::geteuid();
-#else
-    uid_t uid = 0;
-    gid_t gid = 0;
-    return ::getpeereid(int(fd), &uid, &gid) == 0 && uid == ::geteuid();
-#endif
+    const PeerIdentity server = peerIdentityOfSocket(int(socket.socketDescriptor()));
+    return server.known && server.user == currentTrustPolicy().ownUser;
 }
 #endif
 

@@ -6,6 +6,17 @@
 
 #include <utility>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+// How long a refused client may keep talking before it is cut off.
+constexpr int kLingerMs = 2000;
+
+} // namespace
+
 ClientSession::ClientSession(QLocalSocket *socket, int handshakeTimeoutMs, QObject *parent)
     : QObject(parent), m_socket(socket)
 {
@@ -37,6 +48,10 @@ void ClientSession::setReady()
 
 void ClientSession::onReadyRead()
 {
+    if (m_closing) {
+        m_socket->readAll(); // refused: what it still says is not read
+        return;
+    }
     m_buffer += m_socket->readAll();
     qsizetype start = 0;
     for (;;) {
@@ -97,6 +112,19 @@ void ClientSession::reject(const QJsonObject &event)
     m_handshakeTimer.stop();
     m_closing = true;
     m_buffer.clear();
+#ifdef Q_OS_UNIX
+    // Closing with bytes of the client unread would reset the connection,
+    // and the reset can take the refusal with it. So only our side is shut;
+    // the client's last words are read and dropped until it hangs up, or
+    // for a short while.
+    m_socket->flush();
+    const int fd = int(m_socket->socketDescriptor());
+    if (m_socket->bytesToWrite() == 0 && fd >= 0 && ::shutdown(fd, SHUT_WR) == 0) {
+        m_socket->readAll();
+        QTimer::singleShot(kLingerMs, this, [this] { m_socket->abort(); });
+        return;
+    }
+#endif
     m_socket->disconnectFromServer(); // waits for pending bytes to leave
 }
 

@@ -3,7 +3,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include "app/win32session.h"
+#else
 #include "app/privateruntimedir.h"
 #include "ipc/peercredentials_unix.h"
 #endif
@@ -22,13 +24,8 @@ bool servedByThisUser(const QLocalSocket &socket)
 
 } // namespace
 
-#ifdef Q_OS_WIN
-#include "app/win32session.h"
-#endif
-
 QString singleInstanceName()
 {
-    static const QString kName = QStringLiteral("kestrix-ui-single");
 #ifdef Q_OS_WIN
     // Named pipes are machine-wide: one name per session.
     return QString::fromStdWString(Win32::singleInstanceName());
@@ -36,7 +33,7 @@ QString singleInstanceName()
     const QString runtimeDir = privateRuntimeDir();
     if (runtimeDir.isEmpty())
         return {};
-    return runtimeDir + QLatin1Char('/') + kName;
+    return runtimeDir + QStringLiteral("/kestrix-ui-single");
 #endif
 }
 

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Window
+import qml
 
 // The one main window: a frameless, transparent window that draws its own
 // rounded panel, title bar and one of four screens. A plain Window: an
@@ -89,25 +90,11 @@ Window {
             root.showAndRaise()
     }
 
-    // The sign-in URL comes from another process: only a secure page, or the
-    // development daemon on this machine, may be handed to the browser.
-    function isOpenableLoginUrl(text) {
-        let url
-        try {
-            url = new URL(text)
-        } catch (e) {
-            return false
-        }
-        if (url.protocol === "https:")
-            return url.hostname !== ""
-        if (url.protocol === "http:")
-            return ["localhost", "127.0.0.1", "::1", "[::1]"].indexOf(url.hostname) >= 0
-        return false
-    }
-
+    // The sign-in URL comes from another process: only the checked form of a
+    // secure page, or of the development daemon on this machine, is handed to
+    // the browser.
     function openLoginUrl(text) {
-        if (root.isOpenableLoginUrl(text))
-            Qt.openUrlExternally(text)
+        LoginUrl.open(text)
     }
 
     // Milliseconds from now until the expiry text, 0 when it is past or does

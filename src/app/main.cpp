@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QMetaObject>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -27,19 +26,6 @@ namespace {
 
 constexpr int kProbeWaitMs = 200;
 constexpr int kFirstConnectDelayMs = 200;
-
-// Hands over to a running instance. True when one answered.
-bool tellRunningInstanceToShow()
-{
-    QLocalSocket probe;
-    probe.connectToServer(singleInstanceName(), QIODevice::ReadWrite);
-    if (!probe.waitForConnected(kProbeWaitMs))
-        return false;
-    probe.write("show", 4);
-    probe.flush();
-    probe.waitForBytesWritten(kProbeWaitMs);
-    return true;
-}
 
 void invokeOnRoot(QObject *root, const char *function)
 {
@@ -62,12 +48,12 @@ int main(int argc, char *argv[])
     // a third of the time to the first frame.
     QApplication::setWindowIcon(iconInSizes(QStringLiteral(":/icon-256.png")));
 
-    if (tellRunningInstanceToShow())
+    const QString instanceName = singleInstanceName();
+    if (tellRunningInstanceToShow(instanceName, kProbeWaitMs))
         return 0;
 
     QLocalServer singleInstance;
-    QLocalServer::removeServer(singleInstanceName());
-    singleInstance.listen(singleInstanceName()); // without the guard we still run
+    listenAsSingleInstance(singleInstance, instanceName); // without the guard we still run
 
     const bool minimized = QApplication::arguments().contains(QStringLiteral("--minimized"));
 

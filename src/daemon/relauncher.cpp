@@ -5,11 +5,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 
 #ifdef Q_OS_WIN
 #include "daemon/win32relaunch.h"
 #else
+#include "app/privateruntimedir.h"
+
 #include <QProcess>
 #endif
 
@@ -24,44 +27,51 @@ exe=@EXE@
 log=@LOG@
 self=@SELF@
 
-# A fresh log of our own: never write through a link or into a file another
-# user left under its name in a shared temporary directory.
+# A fresh log of our own, never written through a link left under its name.
 rm -f -- "$log" 2>/dev/null
 if (set -C; : >"$log") 2>/dev/null; then logok=1; else logok=; fi
 note() {
     [ -n "$logok" ] && printf '[%s] %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$1" >>"$log" 2>/dev/null
 }
-# systemd's view of the service; nothing at all when there is no systemd.
+# systemd's view of the service.
 state() {
     systemctl is-active kestrix.service 2>/dev/null
 }
+# Whether there is a service to wait for: systemd runs and has the unit. The
+# daemon may as well run without one, beside the interface.
+has_service() {
+    [ "$(systemctl show --property=LoadState --value kestrix.service 2>/dev/null)" = loaded ]
+}
 
 note 'watchdog started'
-# Phase 1: wait for the installer to stop the service.
-tries=0
-stopped=1
-while :; do
-    case "$(state)" in
-    active|reloading) ;;
-    *) break ;;
-    esac
-    tries=$((tries + 1))
-    if [ "$tries" -ge @STOP_TRIES@ ]; then stopped=; break; fi
-    sleep @STOP_POLL@
-done
-if [ -n "$stopped" ]; then
-    note 'service stopped, waiting for restart'
-    # Phase 2: wait for the installer to start it again; without systemd
-    # there is nothing to wait for.
+if has_service; then
+    # Phase 1: wait for the installer to stop the service.
     tries=0
+    stopped=1
     while :; do
         case "$(state)" in
-        active|reloading|'') break ;;
+        active|reloading) ;;
+        *) break ;;
         esac
         tries=$((tries + 1))
-        [ "$tries" -ge @START_TRIES@ ] && break
-        sleep @START_POLL@
+        if [ "$tries" -ge @STOP_TRIES@ ]; then stopped=; break; fi
+        sleep @STOP_POLL@
     done
+    if [ -n "$stopped" ]; then
+        note 'service stopped, waiting for restart'
+        # Phase 2: wait for the installer to start it again.
+        tries=0
+        while :; do
+            case "$(state)" in
+            active|reloading) break ;;
+            esac
+            tries=$((tries + 1))
+            [ "$tries" -ge @START_TRIES@ ] && break
+            sleep @START_POLL@
+        done
+    fi
+else
+    note 'no kestrix service to wait for'
 fi
 # Small grace period so the installer's file locks settle.
 sleep @GRACE@
@@ -85,13 +95,14 @@ QString scriptPath(const Plan &plan, const char *name)
 // completely.
 bool replaceFile(const QString &path, const QByteArray &content)
 {
+    if (!QFileInfo(path).isAbsolute())
+        return false; // no folder to write into
     QFile file(path);
 #ifdef Q_OS_WIN
     // Binary on purpose: the lines carry their own CR LF.
     const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate;
 #else
-    // The temporary directory may be shared with other users: never write
-    // through a link or into a file someone else left under this name.
+    // Never write through a link or into a file left under this name.
     QFile::remove(path);
     const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::NewOnly;
 #endif
@@ -121,7 +132,13 @@ Plan Plan::forThisProcess()
 {
     Plan plan;
     plan.executable = QCoreApplication::applicationFilePath();
+#ifdef Q_OS_WIN
     plan.tempDir = QDir::tempPath();
+#else
+    // A shared temporary folder would let another user's file under one of
+    // our names stop the relaunch.
+    plan.tempDir = privateRuntimeDir();
+#endif
     return plan;
 }
 

@@ -12,7 +12,7 @@ namespace Relauncher {
 struct Plan
 {
     QString executable; // the interface to start again
-    QString tempDir;    // where the scripts and the log go
+    QString tempDir;    // where the scripts and the log go (empty: nowhere)
 
     // Waits of the POSIX script; the defaults match the Windows script.
     int stopTries = 60;
@@ -21,7 +21,8 @@ struct Plan
     int startPollMs = 2000;
     int graceMs = 2000;
 
-    // The running interface and the system's temporary directory.
+    // The running interface; the temporary folder on Windows, the user's
+    // private runtime folder elsewhere.
     static Plan forThisProcess();
 };
 
@@ -29,7 +30,8 @@ inline constexpr char kWindowsScriptName[] = "kestrix-relaunch.cmd";
 inline constexpr char kPosixScriptName[] = "kestrix-relaunch.sh";
 inline constexpr char kLogName[] = "kestrix-relaunch.log";
 
-// The POSIX shell script doing the same with systemd's view of kestrix.service.
+// The POSIX shell script doing the same with systemd's view of kestrix.service;
+// without systemd or without that unit it waits only the grace period.
 QByteArray posixScript(const Plan &plan);
 
 // Writes the Windows script (RelaunchScript::windowsScript) into

@@ -30,11 +30,16 @@ private slots:
     void posixRun_data();
     void posixRun();
     void posixRunWaitsForStopAndRestart();
+    void withoutAServiceOnlyTheGraceIsWaited_data();
+    void withoutAServiceOnlyTheGraceIsWaited();
+    void filesGoToThePrivateRuntimeFolder();
     void plantedLinksAreReplacedNotFollowed();
 
 private:
     Relauncher::Plan quickPlan() const;
     void setServiceState(const QByteArray &state);
+    void setLoadState(const QByteArray &loadState);
+    QStringList systemctlCalls() const;
     int polls() const;
     bool waitForPolls(int more) const;
     QStringList logEntries() const;
@@ -182,15 +187,23 @@ void TestRelauncher::unwritableTempDirStartsNothing()
 namespace {
 
 // Answers `systemctl is-active kestrix.service` from the file "state" beside
-// it (no file: no systemd) and notes every call in "polls".
+// it and `systemctl show --property=LoadState --value kestrix.service` from
+// "loadstate" ("loaded" when missing); without "state" there is no systemd at
+// all. Notes every call in "polls".
 constexpr char kFakeSystemctl[] = R"sh(#!/bin/sh
 here=$(dirname -- "$0")
 printf '%s\n' "$*" >>"$here/polls"
-[ "$*" = "is-active kestrix.service" ] || exit 2
 [ -f "$here/state" ] || exit 1
-state=$(cat "$here/state")
-printf '%s\n' "$state"
-[ "$state" = active ]
+case "$*" in
+"is-active kestrix.service")
+    state=$(cat "$here/state")
+    printf '%s\n' "$state"
+    [ "$state" = active ] ;;
+"show --property=LoadState --value kestrix.service")
+    if [ -f "$here/loadstate" ]; then cat "$here/loadstate"; else echo loaded; fi ;;
+*)
+    exit 2 ;;
+esac
 )sh";
 
 // Stands in for the interface: reports its arguments and its session.
@@ -226,6 +239,7 @@ void TestRelauncher::cleanupTestCase()
 void TestRelauncher::init()
 {
     QFile::remove(m_fakeBin + "/state");
+    QFile::remove(m_fakeBin + "/loadstate");
     QFile::remove(m_fakeBin + "/polls");
     // Fresh folders per test, with names a shell line would break on.
     const QString name = QString::fromLatin1(QTest::currentTestFunction()) + "-" +
@@ -255,6 +269,19 @@ void TestRelauncher::setServiceState(const QByteArray &state)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(state);
     QVERIFY(file.commit());
+}
+
+void TestRelauncher::setLoadState(const QByteArray &loadState)
+{
+    QSaveFile file(m_fakeBin + "/loadstate");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(loadState + '\n');
+    QVERIFY(file.commit());
+}
+
+QStringList TestRelauncher::systemctlCalls() const
+{
+    return QString::fromUtf8(readAll(m_fakeBin + "/polls")).split('\n', Qt::SkipEmptyParts);
 }
 
 int TestRelauncher::polls() const
@@ -296,18 +323,19 @@ void TestRelauncher::posixRun_data()
 
     const QString started = QStringLiteral("watchdog started");
     const QString stopped = QStringLiteral("service stopped, waiting for restart");
+    const QString noService = QStringLiteral("no kestrix service to wait for");
     const QString launching = QStringLiteral("launching UI");
     const QString exitZero = QStringLiteral("start exit code 0");
 
-    QTest::newRow("no systemd: both phases end at once")
-        << QByteArray() << true << QStringList{started, stopped, launching, exitZero};
+    QTest::newRow("no systemd: no waits")
+        << QByteArray() << true << QStringList{started, noService, launching, exitZero};
     QTest::newRow("service never stops: launched after phase 1")
         << QByteArray("active") << true << QStringList{started, launching, exitZero};
     QTest::newRow("service never restarts: launched after phase 2")
         << QByteArray("inactive") << true << QStringList{started, stopped, launching, exitZero};
     QTest::newRow("interface gone: its start fails")
         << QByteArray() << false
-        << QStringList{started, stopped, launching, QStringLiteral("start exit code 127")};
+        << QStringList{started, noService, launching, QStringLiteral("start exit code 127")};
 }
 
 void TestRelauncher::posixRun()
@@ -377,6 +405,76 @@ void TestRelauncher::posixRunWaitsForStopAndRestart()
     QCOMPARE(logEntries(), (QStringList{"watchdog started", "service stopped, waiting for restart",
                                         "launching UI", "start exit code 0"}));
     QCOMPARE(standInReport().mid(0, 2), (QStringList{"1", "--after-update"}));
+}
+
+// The daemon beside the interface, without a systemd unit (or without systemd):
+// nothing will stop or start a service, so waiting for one would only keep
+// the user without an interface for minutes.
+void TestRelauncher::withoutAServiceOnlyTheGraceIsWaited_data()
+{
+    QTest::addColumn<QByteArray>("state"); // empty: no systemd at all
+    QTest::addColumn<QByteArray>("loadState");
+
+    QTest::newRow("no systemd") << QByteArray() << QByteArray();
+    QTest::newRow("unit not installed") << QByteArray("inactive") << QByteArray("not-found");
+    QTest::newRow("unit masked") << QByteArray("inactive") << QByteArray("masked");
+}
+
+void TestRelauncher::withoutAServiceOnlyTheGraceIsWaited()
+{
+    QFETCH(QByteArray, state);
+    QFETCH(QByteArray, loadState);
+
+    if (!state.isEmpty()) {
+        setServiceState(state);
+        setLoadState(loadState);
+    }
+    // Waits that would last for hours, were they waited.
+    Relauncher::Plan plan = quickPlan();
+    plan.stopTries = 5000;
+    plan.stopPollMs = 1000;
+    plan.startTries = 5000;
+    plan.startPollMs = 2000;
+    plan.graceMs = 300;
+    QVERIFY(writeExecutable(plan.executable, kStandInInterface));
+
+    QVERIFY(Relauncher::schedule(plan));
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_appDir + "/report"), kWaitMs);
+    QCOMPARE(standInReport().mid(0, 2), (QStringList{"1", "--after-update"}));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(m_tempDir + "/kestrix-relaunch.sh"), kWaitMs);
+    QCOMPARE(logEntries(), (QStringList{"watchdog started", "no kestrix service to wait for",
+                                        "launching UI", "start exit code 0"}));
+    // Asked once whether there is a unit, never for its state.
+    QCOMPARE(systemctlCalls(), QStringList{"show --property=LoadState --value kestrix.service"});
+}
+
+// Another user can neither see nor plant anything where the relauncher writes.
+void TestRelauncher::filesGoToThePrivateRuntimeFolder()
+{
+    const QString runtime = m_root.path() + "/runtime";
+    const QString temp = m_root.path() + "/shared-tmp";
+    QVERIFY(QDir().mkpath(runtime) && QDir().mkpath(temp));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        qputenv("TMPDIR", oldTemp);
+    });
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    qputenv("TMPDIR", QFile::encodeName(temp));
+
+    QCOMPARE(Relauncher::Plan::forThisProcess().tempDir, runtime);
+
+    // Unset: a folder of our own in the temporary directory, not that directory.
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString own = Relauncher::Plan::forThisProcess().tempDir;
+    QCOMPARE(QFileInfo(own).absolutePath(), temp);
+    QVERIFY(QFileInfo(own).isDir());
+    QCOMPARE(QFileInfo(own).ownerId(), uint(geteuid()));
+    QCOMPARE(QFileInfo(own).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 // In a shared temporary directory another user may leave links under the

@@ -29,6 +29,8 @@ public:
         m_socket = root + QStringLiteral("/daemon.sock");
         m_programData = root + QStringLiteral("/programdata");
         m_log = root + QStringLiteral("/received.log");
+        m_temp = root + QStringLiteral("/tmp");
+        QDir().mkpath(m_temp);
     }
     ~DaemonProcess() { kill(); }
 
@@ -38,6 +40,7 @@ public:
         m_process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("KESTRIX_PIPE"), m_socket);
+        env.insert(QStringLiteral("TMPDIR"), m_temp);
         if (withProgramData)
             env.insert(QStringLiteral("PROGRAMDATA"), m_programData);
         else
@@ -68,6 +71,7 @@ public:
     QProcess *process() const { return m_process.get(); }
     QString socket() const { return m_socket; }
     QString programData() const { return m_programData; }
+    QString tempDir() const { return m_temp; }
     QString tokenPath() const { return m_programData + QStringLiteral("/Kestrix/pipe.token"); }
     QString token() const
     {
@@ -91,6 +95,7 @@ private:
     QString m_socket;
     QString m_programData;
     QString m_log;
+    QString m_temp;
     std::unique_ptr<QProcess> m_process;
 };
 

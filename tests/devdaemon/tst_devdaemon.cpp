@@ -1,11 +1,17 @@
 #include "daemonprocess.h"
 #include "ipc/pipeclient.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // The development daemon as a separate process, driven through its pipe the
 // way the interface drives the real daemon: raw lines, and the real PipeClient.
@@ -42,6 +48,10 @@ private slots:
     void shutdownEndsTheProcess();
 
     void logRecordsEveryLineAsRead();
+    void tokenNeverReachesTheLogs();
+    void tooManyClientsAreTurnedAway();
+    void silentClientIsDroppedAfterTheHandshakeTimeout();
+    void clientThatDoesNotReadIsDropped();
     void garbageAndBrokenClientsDoNoHarm();
     void scriptPlaysTimedEvents();
     void badScriptStopsTheStart();
@@ -84,6 +94,14 @@ Peer *TestDevDaemon::signedInPeer(const QStringList &args)
         return nullptr;
     peer->clear();
     return peer;
+}
+
+// The handshake as the daemon's log shows it: the token as a fingerprint.
+static QByteArray redactedHandshake(const QString &token)
+{
+    const QByteArray fingerprint =
+        QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex().left(8);
+    return R"({"magic":"KESTRIX_IPC","token":"redacted:)" + fingerprint + R"(","version":1})";
 }
 
 static std::function<bool(const QJsonObject &)> withStatus(const QString &state)
@@ -213,6 +231,8 @@ void TestDevDaemon::badArguments_data()
     QTest::newRow("negative delay") << QStringList{"--connect-delay", "-1"};
     QTest::newRow("drop-every zero") << QStringList{"--drop-every", "0"};
     QTest::newRow("fail-count negative") << QStringList{"--fail-count", "-2"};
+    QTest::newRow("max-clients zero") << QStringList{"--max-clients", "0"};
+    QTest::newRow("handshake-timeout zero") << QStringList{"--handshake-timeout", "0"};
     QTest::newRow("stray argument") << QStringList{"now"};
 }
 
@@ -502,9 +522,18 @@ void TestDevDaemon::diagnosticsZip()
     peer->command(QStringLiteral("get_diag"));
     const QString path = peer->waitFor(QStringLiteral("diag_ready")).value("diag_path").toString();
     QVERIFY(QFileInfo(path).isAbsolute());
-    QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
     QVERIFY(QFileInfo(path).fileName().endsWith(".zip"));
-    const auto removeZip = qScopeGuard([&] { QFile::remove(path); });
+    // In a folder of its own inside the temporary folder, made for it and
+    // closed to everyone else: the temporary folder holds nothing else.
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    QCOMPARE(folder.absolutePath(), m_daemon->tempDir());
+    QVERIFY(folder.fileName().startsWith("kestrix-diag-"));
+    QVERIFY(!folder.isSymLink());
+    QCOMPARE(folder.ownerId(), uint(getuid()));
+    QCOMPARE(folder.permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(QDir(m_daemon->tempDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{folder.fileName()});
 
     QProcess unzip; // -t checks every entry's CRC
     unzip.start(QStringLiteral("unzip"), {QStringLiteral("-t"), path});
@@ -585,7 +614,7 @@ void TestDevDaemon::logRecordsEveryLineAsRead()
     QVERIFY(!peer.waitFor(QStringLiteral("pong")).isEmpty());
 
     const QList<QByteArray> expected{
-        Protocol::handshake(m_daemon->token()).chopped(1),
+        redactedHandshake(m_daemon->token()),
         "{\"cmd\":\"ping\"}\r",
         "not json at all",
         "",
@@ -593,6 +622,133 @@ void TestDevDaemon::logRecordsEveryLineAsRead()
         "  {\"cmd\":\"status\"}  ",
     };
     QTRY_COMPARE(m_daemon->loggedLines(), expected);
+}
+
+// The log and the diagnostics bundle are read by people and tools that must
+// not learn the token: it would let them speak to the daemon.
+void TestDevDaemon::tokenNeverReachesTheLogs()
+{
+    QVERIFY(m_daemon->start());
+    const QByteArray token = m_daemon->token().toUtf8();
+    QVERIFY(!token.isEmpty());
+    Peer wrong; // a wrong token is no one's business either
+    QVERIFY(wrong.open(m_daemon->socket()));
+    wrong.sendRaw(Protocol::handshake(QStringLiteral("guess-0123456789")));
+    QVERIFY(wrong.waitForClosed());
+
+    Peer peer;
+    QVERIFY(peer.handshake(m_daemon->socket(), QString::fromUtf8(token)));
+    peer.sendRaw("{\"cmd\":\"ping\",\"note\":\"" + token + "\"}\nmy token is " + token + "\n");
+    QVERIFY(!peer.waitFor(QStringLiteral("pong")).isEmpty());
+    peer.command(QStringLiteral("get_diag"));
+    const QString zip = peer.waitFor(QStringLiteral("diag_ready")).value("diag_path").toString();
+
+    QList<QByteArray> expected{
+        redactedHandshake(QStringLiteral("guess-0123456789")),
+        redactedHandshake(QString::fromUtf8(token)),
+        "{\"cmd\":\"ping\",\"note\":\"[redacted]\"}",
+        "my token is [redacted]",
+        "{\"cmd\":\"get_diag\"}",
+    };
+    QTRY_COMPARE(m_daemon->loggedLines(), expected);
+    // The archive's entries are stored as they are: the journal is plain text in it.
+    QFile archive(zip);
+    QVERIFY(archive.open(QIODevice::ReadOnly));
+    const QByteArray bytes = archive.readAll();
+    QVERIFY(bytes.contains("my token is [redacted]"));
+    QVERIFY(!bytes.contains(token));
+}
+
+void TestDevDaemon::tooManyClientsAreTurnedAway()
+{
+    QVERIFY(m_daemon->start({QStringLiteral("--max-clients"), QStringLiteral("2"),
+                             QStringLiteral("--handshake-timeout"), QStringLiteral("60")}));
+    const QString token = m_daemon->token();
+    Peer first;
+    QVERIFY(first.handshake(m_daemon->socket(), token));
+    auto silent = std::make_unique<Peer>(); // counts before its handshake too
+    QVERIFY(silent->open(m_daemon->socket()));
+
+    Peer third;
+    QVERIFY(third.open(m_daemon->socket()));
+    QCOMPARE(third.waitFor(QStringLiteral("error")).value("error").toString(),
+             QStringLiteral("too many clients"));
+    QVERIFY(third.waitForClosed());
+
+    // The ones served go on; once one leaves, there is room again.
+    first.command(QStringLiteral("ping"));
+    QVERIFY(!first.waitFor(QStringLiteral("pong")).isEmpty());
+    silent.reset();
+    // Turned away until the daemon has seen the silent one go. (Each try is a
+    // new client, so the check must stop at the first success.)
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            Peer next;
+            if (!next.open(m_daemon->socket()))
+                return false;
+            next.sendRaw(Protocol::handshake(token));
+            (void)QTest::qWaitFor([&] { return !next.events().isEmpty(); }, 10000);
+            return !next.eventsOfType(QStringLiteral("ready")).isEmpty();
+        },
+        30000));
+}
+
+void TestDevDaemon::silentClientIsDroppedAfterTheHandshakeTimeout()
+{
+    QVERIFY(m_daemon->start({QStringLiteral("--handshake-timeout"), QStringLiteral("0.3")}));
+    Peer silent;
+    QVERIFY(silent.open(m_daemon->socket()));
+    Peer prompt;
+    QVERIFY(prompt.handshake(m_daemon->socket(), m_daemon->token()));
+
+    QCOMPARE(silent.waitFor(QStringLiteral("error")).value("error").toString(),
+             QStringLiteral("handshake timed out"));
+    QVERIFY(silent.waitForClosed());
+    // Accepted in time: no timeout applies any more.
+    prompt.command(QStringLiteral("ping"));
+    QVERIFY(!prompt.waitFor(QStringLiteral("pong")).isEmpty());
+    QCOMPARE(prompt.socket().state(), QLocalSocket::ConnectedState);
+}
+
+// A client that asks and asks but never reads would make the daemon hold its
+// answers without end.
+void TestDevDaemon::clientThatDoesNotReadIsDropped()
+{
+    QVERIFY(m_daemon->start());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(fd >= 0);
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(m_daemon->socket());
+    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+    ::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+
+    // Answers to these far exceed what the kernel and the daemon's limit hold.
+    QByteArray flood = Protocol::handshake(m_daemon->token());
+    for (int i = 0; i < 20000; ++i)
+        flood += Protocol::command(QStringLiteral("status"));
+    qsizetype sent = 0;
+    while (sent < flood.size()) {
+        const ssize_t n =
+            ::send(fd, flood.constData() + sent, size_t(flood.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0)
+            break; // dropped while still asking
+        sent += n;
+    }
+
+    // Still not reading: the daemon hangs up on us.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            pollfd hangUp = {fd, POLLRDHUP, 0};
+            return ::poll(&hangUp, 1, 0) > 0 &&
+                   (hangUp.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+        },
+        20000));
+    QCOMPARE(m_daemon->process()->state(), QProcess::Running);
+    Peer next;
+    QVERIFY(next.handshake(m_daemon->socket(), m_daemon->token()));
 }
 
 void TestDevDaemon::garbageAndBrokenClientsDoNoHarm()

@@ -49,10 +49,15 @@ private:
 namespace {
 
 // Answers `systemctl is-active kestrix.service` from the file "state" beside
-// it, and notes who asked: the relauncher script, to be stopped at the end.
+// it, says the unit is installed, and notes who asked: the relauncher script,
+// to be stopped at the end.
 constexpr char kFakeSystemctl[] = R"sh(#!/bin/sh
 here=$(dirname -- "$0")
 printf '%s\n' "$PPID" >>"$here/systemctl-callers"
+if [ "$*" = "show --property=LoadState --value kestrix.service" ]; then
+    echo loaded
+    exit 0
+fi
 [ "$*" = "is-active kestrix.service" ] || exit 2
 state=$(cat "$here/state" 2>/dev/null)
 printf '%s\n' "$state"

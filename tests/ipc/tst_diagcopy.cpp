@@ -213,13 +213,17 @@ void TestDiagCopy::throughPipeClient()
     QList<bool> onInterfaceThread;
     connect(
         c.client.get(), &PipeClient::diagReady, this,
-        [&] { onInterfaceThread << (QThread::currentThread() == qApp->thread()); },
+        [&] {
+            onInterfaceThread << (QThread::currentThread() ==
+                                  QCoreApplication::instance()->thread());
+        },
         Qt::DirectConnection);
     connect(
         c.client.get(), &PipeClient::statusChanged, this,
         [&] {
             if (c.client->status().startsWith("diag"))
-                onInterfaceThread << (QThread::currentThread() == qApp->thread());
+                onInterfaceThread << (QThread::currentThread() ==
+                                      QCoreApplication::instance()->thread());
         },
         Qt::DirectConnection);
     const QString source = from.path() + '/' + sourceName;

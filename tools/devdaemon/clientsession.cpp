@@ -4,16 +4,54 @@
 
 #include <QLocalSocket>
 
-ClientSession::ClientSession(QLocalSocket *socket, QObject *parent)
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+// How long a refused client may keep talking before it is cut off.
+constexpr int kLingerMs = 2000;
+
+} // namespace
+
+ClientSession::ClientSession(QLocalSocket *socket, int handshakeTimeoutMs, QObject *parent)
     : QObject(parent), m_socket(socket)
 {
     m_socket->setParent(this);
     connect(m_socket, &QLocalSocket::readyRead, this, &ClientSession::onReadyRead);
-    connect(m_socket, &QLocalSocket::disconnected, this, &ClientSession::closed);
+    // Queued: the owner forgets the session, which must not happen in the
+    // middle of a send to it.
+    connect(
+        m_socket, &QLocalSocket::disconnected, this,
+        [this] {
+            if (!std::exchange(m_closedSent, true))
+                emit closed();
+        },
+        Qt::QueuedConnection);
+
+    m_handshakeTimer.setSingleShot(true);
+    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
+        reject(QJsonObject{{QStringLiteral("type"), QStringLiteral("error")},
+                           {QStringLiteral("error"), QStringLiteral("handshake timed out")}});
+    });
+    m_handshakeTimer.start(handshakeTimeoutMs);
+}
+
+void ClientSession::setReady()
+{
+    m_ready = true;
+    m_handshakeTimer.stop();
 }
 
 void ClientSession::onReadyRead()
 {
+    if (m_closing) {
+        m_socket->readAll(); // refused: what it still says is not read
+        return;
+    }
     m_buffer += m_socket->readAll();
     qsizetype start = 0;
     for (;;) {
@@ -51,13 +89,42 @@ void ClientSession::sendLine(const QByteArray &line)
         return;
     m_socket->write(line + '\n');
     m_socket->flush();
+    // A client that does not read would make us hold its events for ever.
+    if (m_socket->bytesToWrite() > kMaxUnsentBytes)
+        drop();
+}
+
+void ClientSession::drop()
+{
+    m_closing = true;
+    m_buffer.clear();
+    m_handshakeTimer.stop();
+    m_socket->abort();
+    if (!m_closedSent) {
+        m_closedSent = true;
+        QMetaObject::invokeMethod(this, &ClientSession::closed, Qt::QueuedConnection);
+    }
 }
 
 void ClientSession::reject(const QJsonObject &event)
 {
     send(event);
+    m_handshakeTimer.stop();
     m_closing = true;
     m_buffer.clear();
+#ifdef Q_OS_UNIX
+    // Closing with bytes of the client unread would reset the connection,
+    // and the reset can take the refusal with it. So only our side is shut;
+    // the client's last words are read and dropped until it hangs up, or
+    // for a short while.
+    m_socket->flush();
+    const int fd = int(m_socket->socketDescriptor());
+    if (m_socket->bytesToWrite() == 0 && fd >= 0 && ::shutdown(fd, SHUT_WR) == 0) {
+        m_socket->readAll();
+        QTimer::singleShot(kLingerMs, this, [this] { m_socket->abort(); });
+        return;
+    }
+#endif
     m_socket->disconnectFromServer(); // waits for pending bytes to leave
 }
 

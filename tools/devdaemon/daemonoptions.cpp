@@ -70,8 +70,15 @@ bool parseDaemonOptions(const QStringList &arguments, DaemonOptions *options, QS
     const QCommandLineOption connectDelay(QStringLiteral("connect-delay"),
                                           QStringLiteral("Time a connect takes (default 1.2)."),
                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption maxClients(
+        QStringLiteral("max-clients"),
+        QStringLiteral("Serve at most N clients at once (default 16)."), QStringLiteral("N"));
+    const QCommandLineOption handshakeTimeout(
+        QStringLiteral("handshake-timeout"),
+        QStringLiteral("Drop a client that has not sent its handshake after SECONDS (default 5)."),
+        QStringLiteral("SECONDS"));
     parser.addOptions({socket, foreground, log, script, state, autoLogin, dropEvery, failConnect,
-                       failCount, offerUpdate, connectDelay});
+                       failCount, offerUpdate, connectDelay, maxClients, handshakeTimeout});
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -107,23 +114,34 @@ bool parseDaemonOptions(const QStringList &arguments, DaemonOptions *options, QS
         return false;
     };
     if (!seconds(autoLogin, &options->autoLoginMs) || !seconds(dropEvery, &options->dropEveryMs) ||
-        !seconds(connectDelay, &options->connectDelayMs))
+        !seconds(connectDelay, &options->connectDelayMs) ||
+        !seconds(handshakeTimeout, &options->handshakeTimeoutMs))
         return false;
-    if (parser.isSet(dropEvery) && options->dropEveryMs == 0) {
-        *error = QStringLiteral("--drop-every wants more than 0 seconds");
-        return false;
-    }
-
-    options->failConnectText = parser.value(failConnect);
-    if (parser.isSet(failCount)) {
-        bool ok = false;
-        options->failCount = parser.value(failCount).toInt(&ok);
-        if (!ok || options->failCount < 0) {
-            *error = QStringLiteral("--fail-count wants a whole number, not \"%1\"")
-                         .arg(parser.value(failCount));
+    for (const auto &[option, ms] : {std::pair{dropEvery, options->dropEveryMs},
+                                     std::pair{handshakeTimeout, options->handshakeTimeoutMs}}) {
+        if (parser.isSet(option) && ms == 0) {
+            *error =
+                QStringLiteral("--%1 wants more than 0 seconds").arg(option.names().constFirst());
             return false;
         }
     }
+
+    options->failConnectText = parser.value(failConnect);
+    const auto count = [&](const QCommandLineOption &option, int least, int *value) {
+        if (!parser.isSet(option))
+            return true;
+        bool ok = false;
+        *value = parser.value(option).toInt(&ok);
+        if (ok && *value >= least)
+            return true;
+        *error = QStringLiteral("--%1 wants a whole number from %2, not \"%3\"")
+                     .arg(option.names().constFirst())
+                     .arg(least)
+                     .arg(parser.value(option));
+        return false;
+    };
+    if (!count(failCount, 0, &options->failCount) || !count(maxClients, 1, &options->maxClients))
+        return false;
     options->offerUpdateVersion = parser.value(offerUpdate);
     return true;
 }

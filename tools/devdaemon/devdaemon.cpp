@@ -6,6 +6,7 @@
 #include "storedzip.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QSignalBlocker>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -198,7 +200,13 @@ void DevDaemon::saveState() const
 void DevDaemon::onNewConnection()
 {
     while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        auto *session = new ClientSession(socket, this);
+        auto *session = new ClientSession(socket, m_options.handshakeTimeoutMs, this);
+        if (m_sessions.size() >= m_options.maxClients) {
+            connect(session, &ClientSession::closed, session, &QObject::deleteLater);
+            session->reject(errorEvent(QStringLiteral("too many clients")));
+            journal(QStringLiteral("client turned away: too many clients"));
+            continue;
+        }
         m_sessions.append(session);
         connect(session, &ClientSession::lineReceived, this,
                 [this, session](const QByteArray &raw, const QJsonObject &object, bool isObject) {
@@ -215,19 +223,42 @@ void DevDaemon::onNewConnection()
 void DevDaemon::onLine(ClientSession *session, const QByteArray &raw, const QJsonObject &object,
                        bool isObject)
 {
+    const QByteArray recorded = withoutSecrets(raw, object, isObject);
     if (m_log.isOpen()) {
-        m_log.write(raw + '\n');
+        m_log.write(recorded + '\n');
         m_log.flush();
     }
     if (m_stopping)
         return;
-    journal(QStringLiteral("<- %1").arg(QString::fromUtf8(raw.left(300))));
+    journal(QStringLiteral("<- %1").arg(QString::fromUtf8(recorded.left(300))));
     if (!session->isReady()) {
         handshake(session, object, isObject);
     } else if (isObject) {
         command(session, object);
     }
     // Anything else after the handshake is noise: dropped, as the client does.
+}
+
+QByteArray DevDaemon::withoutSecrets(const QByteArray &raw, const QJsonObject &object,
+                                     bool isObject) const
+{
+    QByteArray line = raw;
+    // A handshake's token, right or wrong, becomes a fingerprint: enough to
+    // tell two tokens apart, useless for speaking to the daemon.
+    if (isObject && object.contains(QStringLiteral("token"))) {
+        QJsonObject shown = object;
+        const QByteArray token = object.value(QStringLiteral("token")).toString().toUtf8();
+        shown.insert(
+            QStringLiteral("token"),
+            QStringLiteral("redacted:") +
+                QString::fromLatin1(
+                    QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex().left(8)));
+        line = QJsonDocument(shown).toJson(QJsonDocument::Compact);
+    }
+    // The token anywhere else in a line, as sent by mistake or on purpose.
+    if (!m_token.isEmpty())
+        line.replace(m_token.toUtf8(), QByteArrayLiteral("[redacted]"));
+    return line;
 }
 
 void DevDaemon::handshake(ClientSession *session, const QJsonObject &object, bool isObject)
@@ -343,9 +374,27 @@ void DevDaemon::setAuthenticated(bool authenticated)
     broadcast(statusEvent());
 }
 
+// A folder of our own, made with a fresh unguessable name (mkdtemp, mode 0700):
+// nobody can have planted anything in it or see into it.
+QString DevDaemon::diagnosticsFolder()
+{
+    if (m_diagFolder.isEmpty()) {
+        QTemporaryDir folder(QDir::temp().filePath(QStringLiteral("kestrix-diag-XXXXXX")));
+        if (!folder.isValid())
+            return {};
+        folder.setAutoRemove(false); // the client copies the archives later
+        m_diagFolder = folder.path();
+    }
+    return m_diagFolder;
+}
+
 void DevDaemon::diagnostics(ClientSession *session)
 {
-    const QString path = QDir::temp().filePath(
+    const QString folder = diagnosticsFolder();
+    if (folder.isEmpty())
+        return session->send(
+            errorEvent(QStringLiteral("diagnostics failed: no private folder for them")));
+    const QString path = QDir(folder).filePath(
         QStringLiteral("kestrix-diag-%1.zip")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
     const QByteArray about = QStringLiteral("Kestrix development daemon %1\nendpoint: %2\npid: %3\n"
@@ -428,7 +477,8 @@ void DevDaemon::broadcastLine(const QByteArray &line)
     if (m_stopping)
         return;
     journal(QStringLiteral("-> %1").arg(QString::fromUtf8(line.left(300))));
-    for (const QPointer<ClientSession> &session : std::as_const(m_sessions)) {
+    const QList<QPointer<ClientSession>> sessions = m_sessions; // a send may drop one
+    for (const QPointer<ClientSession> &session : sessions) {
         if (session && session->isReady())
             session->sendLine(line);
     }

@@ -39,11 +39,15 @@ private:
     void onNewConnection();
     void onLine(ClientSession *session, const QByteArray &raw, const QJsonObject &object,
                 bool isObject);
+    // The line as the log and the journal keep it: no token in it.
+    QByteArray withoutSecrets(const QByteArray &raw, const QJsonObject &object,
+                              bool isObject) const;
     void handshake(ClientSession *session, const QJsonObject &object, bool isObject);
     void command(ClientSession *session, const QJsonObject &object);
 
     void loginStart(ClientSession *session);
     void setAuthenticated(bool authenticated);
+    QString diagnosticsFolder();
     void diagnostics(ClientSession *session);
     void installUpdate(ClientSession *session);
     void applyUpdate(ClientSession *session);
@@ -66,6 +70,7 @@ private:
     QList<QPointer<ClientSession>> m_sessions;
     QFile m_log;
     QString m_token;
+    QString m_diagFolder; // private, made on the first request
 
     bool m_authenticated = false;
     QString m_killSwitchMode = QStringLiteral("never");

@@ -20,12 +20,6 @@ Window {
     // Which screen a signed-in user wants: "main" or "settings".
     property string screen: "main"
 
-    // Set by main() for a start in the tray (--minimized): the screens are
-    // then made when the window is first shown, not while nobody sees them.
-    property bool deferContent: false
-    property bool shownOnce: false
-    onVisibleChanged: if (visible) shownOnce = true
-
     // The screen shown: signed out beats everything, then the settings choice,
     // then a failed connection.
     readonly property string chosenScreen: !pipeClient.authenticated ? "login"
@@ -130,11 +124,7 @@ Window {
         target: trayManager
 
         function onPopupRequested(anchorX, anchorY) {
-            const popup = root.trayPopupWindow()
-            if (popup.visible)
-                popup.hide()
-            else
-                popup.openAt(anchorX, anchorY)
+            root.togglePopup(anchorX, anchorY)
         }
 
         function onShowRequested() {
@@ -152,6 +142,15 @@ Window {
 
     // The tray popup is made on its first use: many sessions never open it.
     property TrayPopup trayPopup: null
+
+    // A click on the tray icon: the popup beside it, or away again.
+    function togglePopup(anchorX, anchorY) {
+        const popup = root.trayPopupWindow()
+        if (popup.visible)
+            popup.hide()
+        else
+            popup.openAt(anchorX, anchorY)
+    }
 
     function trayPopupWindow() {
         if (!root.trayPopup)
@@ -348,7 +347,6 @@ Window {
                 objectName: "content"
                 width: parent.width
                 height: parent.height - 44
-                active: !root.deferContent || root.shownOnce
                 sourceComponent: {
                     switch (root.chosenScreen) {
                     case "login": return loginComponent

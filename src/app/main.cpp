@@ -1,5 +1,6 @@
 #include "app/appicon.h"
 #include "app/firstframe.h"
+#include "app/interfaceloader.h"
 #include "app/qmlcontext.h"
 #include "app/singleinstance.h"
 #include "app/wiring.h"
@@ -12,12 +13,16 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QMetaObject>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExtensionPlugin>
 #include <QQuickWindow>
 #include <QTimer>
+
+#include <functional>
+#include <memory>
 
 // The compiled-in interface module (qrc:/qml).
 Q_IMPORT_QML_PLUGIN(qmlPlugin)
@@ -30,6 +35,48 @@ constexpr int kFirstConnectDelayMs = 200;
 void invokeOnRoot(QObject *root, const char *function)
 {
     QMetaObject::invokeMethod(root, function);
+}
+
+// Until the interface exists, the requests that need it make it and are then
+// handed on; once it is there, the wiring and the window's own connections
+// take them, and these are undone.
+void loadOnFirstRequest(InterfaceLoader &interface, TrayManager &tray, QLocalServer &singleInstance)
+{
+    auto connections = std::make_shared<QList<QMetaObject::Connection>>();
+    const auto withRoot = [&interface, connections](const std::function<void(QObject *)> &use) {
+        for (const QMetaObject::Connection &connection : std::as_const(*connections))
+            QObject::disconnect(connection);
+        if (QObject *root = interface.root())
+            use(root);
+        else
+            QCoreApplication::exit(-1); // the interface is part of the program: it is broken
+    };
+    const auto show = [](QObject *root) { invokeOnRoot(root, "showAndRaise"); };
+
+    *connections << QObject::connect(&tray, &TrayManager::showRequested, &tray,
+                                     [withRoot, show] { withRoot(show); });
+    // Hidden until now, so a toggle shows.
+    *connections << QObject::connect(&tray, &TrayManager::toggleWindowRequested, &tray,
+                                     [withRoot, show] { withRoot(show); });
+    *connections << QObject::connect(
+        &tray, &TrayManager::popupRequested, &tray, [withRoot](int anchorX, int anchorY) {
+            withRoot([anchorX, anchorY](QObject *root) {
+                QMetaObject::invokeMethod(root, "togglePopup", Q_ARG(QVariant, anchorX),
+                                          Q_ARG(QVariant, anchorY));
+            });
+        });
+    *connections << QObject::connect(
+        &tray, &TrayManager::trayAvailableChanged, &tray, [&tray, withRoot] {
+            if (!tray.trayAvailable())
+                withRoot([](QObject *root) { invokeOnRoot(root, "showMinimized"); });
+        });
+    *connections << QObject::connect(
+        &singleInstance, &QLocalServer::newConnection, &tray, [&singleInstance, withRoot, show] {
+            // Never read: any connection means "show".
+            while (QLocalSocket *peer = singleInstance.nextPendingConnection())
+                peer->deleteLater();
+            withRoot(show);
+        });
 }
 
 } // namespace
@@ -74,24 +121,30 @@ int main(int argc, char *argv[])
         app.quit();
     });
 
-    // The engine is the last local, so it is destroyed first and no QML object
-    // outlives the objects it binds to.
-    QQmlApplicationEngine engine;
-    publishCoreObjects(engine.rootContext(), &pipeClient, &trayManager, &appSettings);
-    // Started in the tray, the window's screens wait until it is first shown.
-    engine.setInitialProperties({{QStringLiteral("deferContent"), minimized}});
-    engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    if (engine.rootObjects().isEmpty())
-        return -1;
+    // The interface is the last local, so it is destroyed first and no QML
+    // object outlives the objects it binds to.
+    InterfaceLoader interface(
+        QStringLiteral("qrc:/qml/main.qml"),
+        [&](QQmlApplicationEngine &engine) {
+            publishCoreObjects(engine.rootContext(), &pipeClient, &trayManager, &appSettings);
+        },
+        [&](QObject *root) {
+            reportFirstFrameWhenAsked(qobject_cast<QQuickWindow *>(root));
+            wiring.connectInterface(root, &singleInstance);
+        });
 
-    QObject *root = engine.rootObjects().constFirst();
-    reportFirstFrameWhenAsked(qobject_cast<QQuickWindow *>(root));
-    if (!minimized)
-        invokeOnRoot(root, "showAndRaise");
-    else if (!trayManager.trayAvailable())
-        invokeOnRoot(root, "showMinimized"); // no tray to wait in: the taskbar instead
-
-    wiring.connectInterface(root, &singleInstance);
+    if (!minimized) {
+        if (!interface.root())
+            return -1;
+        invokeOnRoot(interface.root(), "showAndRaise");
+    } else if (!trayManager.trayAvailable()) {
+        if (!interface.root())
+            return -1;
+        invokeOnRoot(interface.root(), "showMinimized"); // no tray to wait in: the taskbar instead
+    } else {
+        // In the tray: the first request to see something makes the interface.
+        loadOnFirstRequest(interface, trayManager, singleInstance);
+    }
 
     QTimer::singleShot(kFirstConnectDelayMs, Qt::PreciseTimer, &pipeClient,
                        &PipeClient::connectToPipe);

@@ -30,6 +30,7 @@ private slots:
     void windowAtStart_data();
     void windowAtStart();
     void secondStartShowsFirstAndExitsZero();
+    void trayStartLoadsNoGraphicsUntilShown();
     void nothingReachesDaemonBefore200ms();
 
 private:
@@ -202,6 +203,52 @@ void TestStartup::secondStartShowsFirstAndExitsZero()
     QCOMPARE(first->state(), QProcess::Running);
     // The second process never spoke to the daemon.
     QCOMPARE(m_daemon->connections(), 1);
+}
+
+namespace {
+
+// The GL driver, LLVM and the shader compiler a process has mapped.
+QStringList graphicsLibraries(qint64 pid)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {QStringLiteral("(maps unreadable)")};
+    QStringList found;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const QString path = QString::fromLocal8Bit(line.mid(line.indexOf('/')));
+        for (const char *library : {"/dri/", "libLLVM", "libgallium", "ShaderTools", "glslang"})
+            if (line.contains('/') && path.contains(QLatin1String(library)) &&
+                !found.contains(path))
+                found << path;
+    }
+    return found;
+}
+
+} // namespace
+
+void TestStartup::trayStartLoadsNoGraphicsUntilShown()
+{
+    if (!m_haveXdotool)
+        QSKIP("xdotool is not installed (tools/install-deps installs it)");
+    if (qEnvironmentVariableIsEmpty("KESTRIX_EXPECT_TRAY"))
+        QSKIP("needs a system tray: without one --minimized shows a minimised window");
+    QProcess *app = start({"--minimized"});
+    QVERIFY(app->waitForStarted());
+    QVERIFY2(m_daemon->waitForLines(1, kStartTimeoutMs), "no handshake from the app");
+    // Started and talking to the daemon, the window and its scene graph not made.
+    const QStringList early = graphicsLibraries(app->processId());
+    QVERIFY2(early.isEmpty(),
+             qPrintable(QStringLiteral("mapped before the window was shown: ") + early.join(u' ')));
+
+    // Made on the first request to see it.
+    QProcess *second = start({});
+    QVERIFY(second->waitForFinished(kStartTimeoutMs));
+    QCOMPARE(second->exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(hasVisibleWindow(app->processId()).value_or(false), kStartTimeoutMs);
+    QCOMPARE(app->state(), QProcess::Running);
+    // What the window then loads shows the check above could have seen it.
+    if (graphicsLibraries(app->processId()).isEmpty())
+        qInfo("this display draws without a GL driver; the check before showing proves less");
 }
 
 void TestStartup::nothingReachesDaemonBefore200ms()

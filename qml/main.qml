@@ -238,7 +238,6 @@ Window {
                         sourceSize.height: 52
                         fillMode: Image.PreserveAspectFit
                         smooth: true
-                        mipmap: true
                     }
 
                     Rectangle {

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Layouts
-import QtQuick.Window
 import "format.js" as Fmt
 
 // The connect dial, the session tiles and the connect/disconnect button.

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Layouts
-import QtQuick.Window
 
 // Everything the user can change besides connecting. The kill-switch mode
 // belongs to the daemon and the preferences to appSettings: every control

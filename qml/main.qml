@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Window
 import qml
 
 // The one main window: a frameless, transparent window that draws its own

@@ -1,4 +1,5 @@
 #include "app/appicon.h"
+#include "app/deferredstartup.h"
 #include "app/firstframe.h"
 #include "app/interfaceloader.h"
 #include "app/qmlcontext.h"
@@ -31,6 +32,9 @@ namespace {
 
 constexpr int kProbeWaitMs = 200;
 constexpr int kFirstConnectDelayMs = 200;
+// Without a first frame (a window the platform never exposes) the deferred
+// start-up work still runs.
+constexpr int kDeferredStartupFallbackMs = 1000;
 
 void invokeOnRoot(QObject *root, const char *function)
 {
@@ -91,10 +95,6 @@ int main(int argc, char *argv[])
     // Windows hide to the tray; only an explicit quit ends the process (and,
     // without a tray, closing the window, which goes the same way).
     QApplication::setQuitOnLastWindowClosed(false);
-    // icon.png at 256 px (tools/icons): decoding the full 1254 px image took
-    // a third of the time to the first frame.
-    QApplication::setWindowIcon(iconInSizes(QStringLiteral(":/icon-256.png")));
-
     const QString instanceName = singleInstanceName();
     if (tellRunningInstanceToShow(instanceName, kProbeWaitMs))
         return 0;
@@ -104,13 +104,20 @@ int main(int argc, char *argv[])
 
     const bool minimized = QApplication::arguments().contains(QStringLiteral("--minimized"));
 
-    // Before anything talks to the daemon: start it if its service is not up.
     DaemonLauncher launcher;
-    launcher.ensureDaemonRunning();
-
     PipeClient pipeClient;
-    TrayManager trayManager; // the tray icon is on screen from here on
+    TrayManager trayManager(TrayManager::IconTiming::OnShowIcon);
     AppSettings appSettings;
+
+    // What a window being shown need not wait for; a start in the tray does it at once.
+    DeferredStartup deferred([&] {
+        // icon.png at 256 px (tools/icons): decoding the full 1254 px image took
+        // a third of the time to the first frame. The tray icon is drawn from it.
+        QApplication::setWindowIcon(iconInSizes(QStringLiteral(":/icon-256.png")));
+        trayManager.showIcon();
+        // Before anything talks to the daemon: start it if its service is not up.
+        launcher.ensureDaemonRunning();
+    });
 
     // Undone before the objects it joins are destroyed.
     Wiring wiring(app, pipeClient, trayManager, appSettings);
@@ -137,17 +144,23 @@ int main(int argc, char *argv[])
         if (!interface.root())
             return -1;
         invokeOnRoot(interface.root(), "showAndRaise");
+        deferred.runAfterFirstFrame(qobject_cast<QQuickWindow *>(interface.root()),
+                                    kDeferredStartupFallbackMs);
     } else if (!trayManager.trayAvailable()) {
         if (!interface.root())
             return -1;
         invokeOnRoot(interface.root(), "showMinimized"); // no tray to wait in: the taskbar instead
+        deferred.runNow();
     } else {
+        deferred.runNow();
         // In the tray: the first request to see something makes the interface.
         loadOnFirstRequest(interface, trayManager, singleInstance);
     }
 
-    QTimer::singleShot(kFirstConnectDelayMs, Qt::PreciseTimer, &pipeClient,
-                       &PipeClient::connectToPipe);
+    QTimer::singleShot(kFirstConnectDelayMs, Qt::PreciseTimer, &pipeClient, [&] {
+        deferred.runNow(); // the daemon is started before it is spoken to
+        pipeClient.connectToPipe();
+    });
 
     return app.exec();
 }

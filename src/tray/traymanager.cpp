@@ -11,13 +11,13 @@ namespace {
 constexpr int kBalloonMs = 4000;
 }
 
-TrayManager::TrayManager(QObject *parent)
+TrayManager::TrayManager(IconTiming timing, QObject *parent)
     : QObject(parent), m_trayIcon(new QSystemTrayIcon(this)),
-      m_baseImage(TrayIcon::loadBaseImage()), m_trayProbe(&QSystemTrayIcon::isSystemTrayAvailable)
+      m_trayProbe(&QSystemTrayIcon::isSystemTrayAvailable)
 {
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &TrayManager::onActivated);
-    refreshIcon();
-    m_trayIcon->show();
+    if (timing == IconTiming::AtOnce)
+        showIcon();
     m_trayAvailable = m_trayProbe();
 
     // The X11 platform tells when a tray manager comes or goes (the toolkit's
@@ -29,6 +29,16 @@ TrayManager::TrayManager(QObject *parent)
         connect(native, SIGNAL(systemTrayWindowChanged(QScreen *)), this,
                 SLOT(refreshTrayAvailable()));
     }
+}
+
+void TrayManager::showIcon()
+{
+    if (m_iconShown)
+        return;
+    m_iconShown = true;
+    m_baseImage = TrayIcon::loadBaseImage();
+    refreshIcon();
+    m_trayIcon->show();
 }
 
 void TrayManager::setTrayProbe(TrayProbe probe)
@@ -51,7 +61,8 @@ void TrayManager::setNote(const QString &note)
     if (note == m_note)
         return;
     m_note = note;
-    m_trayIcon->setToolTip(TrayIcon::toolTip(m_version, m_vpnState, m_note));
+    if (m_iconShown)
+        m_trayIcon->setToolTip(TrayIcon::toolTip(m_version, m_vpnState, m_note));
 }
 
 void TrayManager::setVersion(const QString &v)
@@ -73,6 +84,7 @@ void TrayManager::setVpnState(const QString &state)
 
 void TrayManager::notify(const QString &title, const QString &message)
 {
+    showIcon(); // a balloon comes from the icon
     m_trayIcon->showMessage(title, message, QSystemTrayIcon::Information, kBalloonMs);
 }
 
@@ -94,6 +106,8 @@ void TrayManager::onActivated(QSystemTrayIcon::ActivationReason reason)
 
 void TrayManager::refreshIcon()
 {
+    if (!m_iconShown)
+        return; // drawn with the state of the moment by showIcon()
     m_trayIcon->setIcon(QIcon(QPixmap::fromImage(TrayIcon::compose(m_baseImage, m_vpnState))));
     m_trayIcon->setToolTip(TrayIcon::toolTip(m_version, m_vpnState, m_note));
 }

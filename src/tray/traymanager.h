@@ -21,8 +21,16 @@ class TrayManager : public QObject
 
 public:
     using TrayProbe = std::function<bool()>;
+    // When the icon goes into the tray: at once, or on showIcon(), so that a
+    // window being shown draws its first frame before the icon is made.
+    enum class IconTiming
+    {
+        AtOnce,
+        OnShowIcon
+    };
 
-    explicit TrayManager(QObject *parent = nullptr);
+    explicit TrayManager(QObject *parent = nullptr) : TrayManager(IconTiming::AtOnce, parent) {}
+    explicit TrayManager(IconTiming timing, QObject *parent = nullptr);
 
     QString version() const { return m_version; }
     QString vpnState() const { return m_vpnState; }
@@ -31,6 +39,9 @@ public:
     QString note() const { return m_note; }
     // Replaces how the tray is looked for (tests) and looks at once.
     void setTrayProbe(TrayProbe probe);
+    // Draws the icon with what is known by now and puts it in the tray; once.
+    void showIcon();
+    bool iconShown() const { return m_iconShown; }
 
 signals:
     void versionChanged();
@@ -68,4 +79,5 @@ private:
     QString m_note;
     TrayProbe m_trayProbe;
     bool m_trayAvailable = false;
+    bool m_iconShown = false;
 };

@@ -21,6 +21,8 @@ class TestTrayManager : public QObject
 
 private slots:
     void constructedShowsGreyDisconnectedIcon();
+    void iconShownLaterCarriesWhatCameBefore_data();
+    void iconShownLaterCarriesWhatCameBefore();
     void dotColour_data();
     void dotColour();
     void baseImageFillsTheRest();
@@ -99,6 +101,43 @@ void TestTrayManager::constructedShowsGreyDisconnectedIcon()
     QCOMPARE(iconImage(tray).size(), QSize(32, 32));
     QCOMPARE(dotCentre(tray), QColor(0x8A, 0x93, 0xA3));
     QVERIFY(tray.trayIcon()->contextMenu() == nullptr);
+}
+
+void TestTrayManager::iconShownLaterCarriesWhatCameBefore_data()
+{
+    QTest::addColumn<bool>("byBalloon");
+    QTest::newRow("showIcon") << false;
+    QTest::newRow("a balloon first") << true;
+}
+
+void TestTrayManager::iconShownLaterCarriesWhatCameBefore()
+{
+    QFETCH(bool, byBalloon);
+    // As the application makes it while its window draws its first frame.
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    QVERIFY(!tray.iconShown());
+    QVERIFY(!tray.trayIcon()->isVisible());
+    tray.setVersion(QStringLiteral("1.4.2"));
+    tray.setVpnState(QStringLiteral("connected"));
+    tray.setNote(QStringLiteral("note"));
+    QVERIFY(tray.trayIcon()->icon().isNull()); // nothing drawn yet
+    QCOMPARE(tray.trayIcon()->toolTip(), QString());
+
+    if (byBalloon)
+        tray.notify(QStringLiteral("Kestrix"), QStringLiteral("Protected")); // needs the icon
+    else
+        tray.showIcon();
+    QVERIFY(tray.iconShown());
+    QVERIFY(tray.trayIcon()->isVisible());
+    QCOMPARE(dotCentre(tray), QColor(0x2F, 0xBF, 0x71));
+    QCOMPARE(tray.trayIcon()->toolTip(),
+             TrayIcon::toolTip(QStringLiteral("1.4.2"), QStringLiteral("connected"),
+                               QStringLiteral("note")));
+
+    // Once only: a second call draws nothing again.
+    const qint64 drawn = tray.trayIcon()->icon().cacheKey();
+    tray.showIcon();
+    QCOMPARE(tray.trayIcon()->icon().cacheKey(), drawn);
 }
 
 void TestTrayManager::dotColour_data()

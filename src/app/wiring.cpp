@@ -77,6 +77,9 @@ void Wiring::connectCore()
                                       [this] { onReachabilityChanged(); });
     m_connections << QObject::connect(settings, &AppSettings::languageChanged, tray,
                                       [this] { onReachabilityChanged(); });
+    // The tray's dot and balloons follow the state whether the window was ever made or not.
+    m_connections << QObject::connect(pipe, &PipeClient::vpnStateChanged, tray,
+                                      [this] { onVpnStateChanged(); });
 }
 
 void Wiring::connectInterface(QObject *rootWindow, QLocalServer *singleInstance)
@@ -96,8 +99,6 @@ void Wiring::connectInterface(QObject *rootWindow, QLocalServer *singleInstance)
                 QMetaObject::invokeMethod(rootWindow, "showAndRaise");
             });
     }
-    m_connections << QObject::connect(&m_pipeClient, &PipeClient::vpnStateChanged, &m_tray,
-                                      [this] { onVpnStateChanged(); });
 }
 
 void Wiring::onVpnStateChanged()

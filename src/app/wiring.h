@@ -43,11 +43,12 @@ public:
     Wiring(const Wiring &) = delete;
     Wiring &operator=(const Wiring &) = delete;
 
-    // Version to the tray, quit, connect and disconnect requests, quit hook,
-    // the tray's word on an unreachable daemon, and a click on the tray icon
-    // as a reason to try the daemon again at once.
+    // Version and state to the tray (with the state notifications), quit,
+    // connect and disconnect requests, quit hook, the tray's word on an
+    // unreachable daemon, and a click on the tray icon as a reason to try the
+    // daemon again at once.
     void connectCore();
-    // Show and toggle requests, a second start, and the state notifications.
+    // Show and toggle requests and a second start.
     void connectInterface(QObject *rootWindow, QLocalServer *singleInstance);
 
     // Runs on every vpnStateChanged: hands the state to the tray and raises a

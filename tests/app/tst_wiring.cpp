@@ -51,7 +51,8 @@ struct WiredCore
     QList<Balloon> balloons;
     int attempt = 0;
 
-    bool start()
+    // Without the interface, as a start in the tray runs until the window is wanted.
+    bool start(bool withInterface = true)
     {
         if (!daemon.listen() || !singleInstance.listen(singleInstancePath()))
             return false;
@@ -60,7 +61,8 @@ struct WiredCore
             balloons.append({title, message});
         });
         wiring->connectCore();
-        wiring->connectInterface(&root, &singleInstance);
+        if (withInterface)
+            wiring->connectInterface(&root, &singleInstance);
         return daemon.connectClient(pipe);
     }
 
@@ -104,6 +106,7 @@ private slots:
     void notifications_data();
     void notifications();
     void attemptOnlyChangeNeitherRedrawsNorNotifies();
+    void stateReachesTrayWithoutInterface();
     void languageSwitchReachesNextBalloon();
     void versionReachesTray();
     void connectReadsPreferencesWhenAsked();
@@ -116,6 +119,19 @@ private slots:
     void trayClickTriesUnreachableDaemonAtOnce_data();
     void trayClickTriesUnreachableDaemonAtOnce();
 };
+
+void TestWiring::stateReachesTrayWithoutInterface()
+{
+    WiredCore core;
+    QVERIFY(core.start(false));
+    QVERIFY(core.report(QStringLiteral("connecting")));
+    QCOMPARE(core.tray.vpnState(), QStringLiteral("connecting"));
+    QVERIFY(core.report(QStringLiteral("connected")));
+    QCOMPARE(core.tray.vpnState(), QStringLiteral("connected"));
+    QCOMPARE(core.balloons.size(), 1);
+    QCOMPARE(core.balloons.constFirst().message,
+             core.settings.t().value("notifyConnected").toString());
+}
 
 void TestWiring::init()
 {

@@ -353,8 +353,16 @@ Window {
                     default: return mainComponent
                     }
                 }
+                // The first screen is made between the first frames: it fades
+                // in from nothing anyway, and the window appears without
+                // waiting for it. Later screens are made at once.
+                asynchronous: !firstScreenMade
+                property bool firstScreenMade: false
                 // Only a new screen fades in; the same screen keeps its instance.
-                onLoaded: fade.restart()
+                onLoaded: {
+                    firstScreenMade = true
+                    fade.restart()
+                }
 
                 NumberAnimation {
                     id: fade

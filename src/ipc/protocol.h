@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QJsonValue>
+#include <QLatin1StringView>
 #include <QString>
 
 // The pipe's message format: one compact JSON object per line, keys in
@@ -19,12 +21,21 @@ QByteArray command(const QString &cmd);
 QByteArray command(const QString &cmd, const QJsonObject &payload);
 
 // Field readers with the protocol's defaults for missing or mistyped values.
-QString readString(const QJsonObject &obj, const QString &key);
+// Keys are the wire's ASCII names; each reader also takes a value already
+// looked up, so that a field read twice is found once.
+QString readString(const QJsonValue &value);
+QString readString(const QJsonObject &obj, QLatin1StringView key);
 // Whole numbers within the signed 32-bit range; 0 otherwise.
-int readInt(const QJsonObject &obj, const QString &key);
+int readInt(const QJsonValue &value);
+int readInt(const QJsonObject &obj, QLatin1StringView key);
 // A byte count: fraction dropped, at most the signed 64-bit maximum; 0 when
 // missing, not a number, NaN or below zero.
-qint64 readCount(const QJsonObject &obj, const QString &key);
-bool readBool(const QJsonObject &obj, const QString &key);
+qint64 readCount(const QJsonValue &value);
+qint64 readCount(const QJsonObject &obj, QLatin1StringView key);
+bool readBool(const QJsonValue &value);
+// The readings of readInt() and readCount() for a value known to be a number.
+int intFromNumber(double d);
+qint64 countFromNumber(double d);
+bool readBool(const QJsonObject &obj, QLatin1StringView key);
 
 } // namespace Protocol

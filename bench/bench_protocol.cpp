@@ -9,9 +9,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -155,11 +157,16 @@ private:
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // The ratios go with the console table; another format asked for is left as it is.
+    const bool console = std::none_of(argv + 1, argv + argc, [](const char *arg) {
+        const std::string_view a(arg);
+        return a.substr(0, 19) == "--benchmark_format=" && a != "--benchmark_format=console";
+    });
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::RunSpecifiedBenchmarks(console ? &reporter : nullptr);
     benchmark::Shutdown();
     return 0;
 }

@@ -324,11 +324,6 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         return;
     const QString type = typeValue.toString();
 
-    // The status report comes every 1.5 s while connected: asked first.
-    if (type == "status"_L1) {
-        applyStatus(StatusReport::fromObject(obj));
-        return;
-    }
     if (type == "ready"_L1) {
         const QString version = readString(obj, "version"_L1);
         setStatus(QStringLiteral("ready — daemon v") + version);
@@ -361,6 +356,8 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         applyVpnState(QStringLiteral("disconnected"), QString(), QString());
         setStatus(QStringLiteral("logged out"));
         emit loggedOut();
+    } else if (type == "status"_L1) {
+        applyStatus(StatusReport::fromObject(obj));
     } else if (type == "diag_ready"_L1) {
         handleDiagReady(readString(obj, "diag_path"_L1));
     } else if (type == "update_available"_L1) {

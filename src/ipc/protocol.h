@@ -21,8 +21,8 @@ QByteArray command(const QString &cmd);
 QByteArray command(const QString &cmd, const QJsonObject &payload);
 
 // Field readers with the protocol's defaults for missing or mistyped values.
-// Keys are the wire's ASCII names; each reader also takes a value already
-// looked up, so that a field read twice is found once.
+// Keys are the wire's ASCII names. Each also reads a value already looked up,
+// for a field whose presence matters too.
 QString readString(const QJsonValue &value);
 QString readString(const QJsonObject &obj, QLatin1StringView key);
 // Whole numbers within the signed 32-bit range; 0 otherwise.
@@ -33,9 +33,9 @@ int readInt(const QJsonObject &obj, QLatin1StringView key);
 qint64 readCount(const QJsonValue &value);
 qint64 readCount(const QJsonObject &obj, QLatin1StringView key);
 bool readBool(const QJsonValue &value);
-// The readings of readInt() and readCount() for a value known to be a number.
+bool readBool(const QJsonObject &obj, QLatin1StringView key);
+// What readInt() and readCount() make of a value that is a number.
 int intFromNumber(double d);
 qint64 countFromNumber(double d);
-bool readBool(const QJsonObject &obj, QLatin1StringView key);
 
 } // namespace Protocol

@@ -5,26 +5,38 @@
 
 namespace {
 
-void parseLine(const QByteArray &raw, QList<QJsonObject> &out)
+std::optional<QJsonObject> parseObject(const QByteArray &json)
 {
-    // Decoded first, so that an invalid byte (a daemon's text in a legacy code
-    // page) becomes U+FFFD instead of costing the whole message, and trimmed
-    // as text, so Unicode spaces around the object do no harm either.
-    const QString line = QString::fromUtf8(raw).trimmed();
-    if (line.isEmpty())
-        return;
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return;
-    out.append(doc.object());
+        return std::nullopt;
+    return doc.object();
 }
 
 } // namespace
 
-QList<QJsonObject> LineReader::feed(const QByteArray &bytes)
+std::optional<QJsonObject> LineReader::parseLine(QByteArrayView line)
 {
-    QList<QJsonObject> messages;
+    // The usual line is valid UTF-8 with nothing around its braces but ASCII
+    // spaces: decoding and trimming it as text would give back the same bytes,
+    // so it is parsed where it lies. ASCII spaces are a subset of what the
+    // text trimming removes, and after them a brace leaves nothing to trim.
+    const QByteArrayView json = line.trimmed();
+    if (json.startsWith('{') && json.endsWith('}') && json.isValidUtf8())
+        return parseObject(QByteArray::fromRawData(json.data(), json.size()));
+
+    // Otherwise decoded first, so that an invalid byte (a daemon's text in a
+    // legacy code page) becomes U+FFFD instead of costing the whole message,
+    // and trimmed as text, so Unicode spaces around the object do no harm.
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    return parseObject(text.toUtf8());
+}
+
+void LineReader::feedLines(const QByteArray &bytes, const LineHandler &onLine)
+{
     qsizetype pos = 0;
     while (pos < bytes.size()) {
         const qsizetype newline = bytes.indexOf('\n', pos);
@@ -38,14 +50,23 @@ QList<QJsonObject> LineReader::feed(const QByteArray &bytes)
         } else if (newline < 0) {
             m_buffer.append(bytes.constData() + pos, end - pos);
         } else if (m_buffer.isEmpty()) {
-            parseLine(bytes.mid(pos, end - pos), messages);
+            onLine(QByteArrayView(bytes).sliced(pos, end - pos));
         } else {
             m_buffer.append(bytes.constData() + pos, end - pos);
-            parseLine(m_buffer, messages);
+            onLine(m_buffer);
             m_buffer.clear();
         }
         pos = end + 1;
     }
+}
+
+QList<QJsonObject> LineReader::feed(const QByteArray &bytes)
+{
+    QList<QJsonObject> messages;
+    feedLines(bytes, [&messages](QByteArrayView line) {
+        if (std::optional<QJsonObject> message = parseLine(line))
+            messages.append(std::move(*message));
+    });
     return messages;
 }
 

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QList>
+
+#include <functional>
+#include <optional>
 
 // Cuts a byte stream into lines and parses each as a JSON object.
 //
@@ -16,9 +20,18 @@ class LineReader
 public:
     static constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 
+    // Appends the bytes and hands every whole line they finish (within the
+    // cap, line feed excluded) to the handler, in order. The view lasts until
+    // the handler returns.
+    using LineHandler = std::function<void(QByteArrayView line)>;
+    void feedLines(const QByteArray &bytes, const LineHandler &onLine);
+
     // Appends the bytes and returns every complete JSON object they finish,
     // in order. Blank lines, non-JSON and non-object lines are skipped.
     QList<QJsonObject> feed(const QByteArray &bytes);
+
+    // One whole line as feed() reads it; nothing when it holds no JSON object.
+    static std::optional<QJsonObject> parseLine(QByteArrayView line);
 
     // Forgets any partial line (a new connection starts clean).
     void clear();

@@ -9,14 +9,19 @@
 #include <QPromise>
 #include <QSignalBlocker>
 #include <QThreadPool>
+#include <QVarLengthArray>
 
 #include <memory>
+#include <optional>
+#include <variant>
 
 #ifdef Q_OS_WIN
 #include "ipc/win32pipe.h"
 #else
 #include "ipc/peercredentials_unix.h"
 #endif
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -191,9 +196,23 @@ void PipeClient::onReadyRead()
 
 void PipeClient::processIncoming(const QByteArray &bytes)
 {
-    const QList<QJsonObject> messages = m_reader.feed(bytes);
-    for (const QJsonObject &message : messages)
-        handleMessage(message);
+    // Every line of the read is read before any is handled, so a handler
+    // that starts a new connection finds the reader as the read left it.
+    QVarLengthArray<std::variant<StatusReport, QJsonObject>, 2> events;
+    m_reader.feedLines(bytes, [&events](QByteArrayView line) {
+        // The status report that comes every 1.5 s is read without building a
+        // JSON document when it is in its plain form.
+        if (std::optional<StatusReport> report = StatusReport::scan(line))
+            events.append(std::move(*report));
+        else if (std::optional<QJsonObject> message = LineReader::parseLine(line))
+            events.append(std::move(*message));
+    });
+    for (const auto &event : events) {
+        if (const auto *report = std::get_if<StatusReport>(&event))
+            applyStatus(*report);
+        else
+            handleMessage(std::get<QJsonObject>(event));
+    }
 }
 
 // ---- commands -------------------------------------------------------------
@@ -300,13 +319,13 @@ void PipeClient::sendApplyUpdate()
 void PipeClient::handleMessage(const QJsonObject &obj)
 {
     using namespace Protocol;
-    const QJsonValue typeValue = obj.value(QStringLiteral("type"));
+    const QJsonValue typeValue = obj.value("type"_L1);
     if (!typeValue.isString())
         return;
     const QString type = typeValue.toString();
 
-    if (type == QLatin1String("ready")) {
-        const QString version = readString(obj, QStringLiteral("version"));
+    if (type == "ready"_L1) {
+        const QString version = readString(obj, "version"_L1);
         setStatus(QStringLiteral("ready — daemon v") + version);
         // Only a daemon that completed the handshake refills the quick round:
         // one that accepts and closes at once falls through to the slow waits.
@@ -314,23 +333,22 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         setReconnectState(false, m_nextAttemptAt);
         emit versionReceived(version);
         sendStatusQuery();
-    } else if (type == QLatin1String("pong")) {
-        const QString version = readString(obj, QStringLiteral("version"));
+    } else if (type == "pong"_L1) {
+        const QString version = readString(obj, "version"_L1);
         setStatus(QStringLiteral("pong v") + version);
         emit versionReceived(version);
-    } else if (type == QLatin1String("browser_opened")) {
-        emit browserOpened(readString(obj, QStringLiteral("login_url")),
-                           readString(obj, QStringLiteral("expires_at")));
-    } else if (type == QLatin1String("login_complete")) {
+    } else if (type == "browser_opened"_L1) {
+        emit browserOpened(readString(obj, "login_url"_L1), readString(obj, "expires_at"_L1));
+    } else if (type == "login_complete"_L1) {
         if (!m_authenticated) {
             m_authenticated = true;
             emit authenticatedChanged();
         }
         setStatus(QStringLiteral("authenticated"));
         emit loginComplete();
-    } else if (type == QLatin1String("login_failed")) {
-        emit loginFailed(readString(obj, QStringLiteral("error")));
-    } else if (type == QLatin1String("logged_out")) {
+    } else if (type == "login_failed"_L1) {
+        emit loginFailed(readString(obj, "error"_L1));
+    } else if (type == "logged_out"_L1) {
         if (m_authenticated) {
             m_authenticated = false;
             emit authenticatedChanged();
@@ -338,82 +356,71 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         applyVpnState(QStringLiteral("disconnected"), QString(), QString());
         setStatus(QStringLiteral("logged out"));
         emit loggedOut();
-    } else if (type == QLatin1String("status")) {
-        handleStatus(obj);
-    } else if (type == QLatin1String("diag_ready")) {
-        handleDiagReady(readString(obj, QStringLiteral("diag_path")));
-    } else if (type == QLatin1String("update_available")) {
+    } else if (type == "status"_L1) {
+        applyStatus(StatusReport::fromObject(obj));
+    } else if (type == "diag_ready"_L1) {
+        handleDiagReady(readString(obj, "diag_path"_L1));
+    } else if (type == "update_available"_L1) {
         m_updateAvailable = true;
-        m_updateVersion = readString(obj, QStringLiteral("update_version"));
+        m_updateVersion = readString(obj, "update_version"_L1);
         m_isUpdating = false;
         m_updateProgress = 0;
         m_updateReady = false;
         emit updateAvailableChanged();
         emit updating();
         emit updateReadyChanged();
-    } else if (type == QLatin1String("update_progress")) {
+    } else if (type == "update_progress"_L1) {
         m_isUpdating = true;
-        m_updateProgress = readInt(obj, QStringLiteral("update_progress"));
+        m_updateProgress = readInt(obj, "update_progress"_L1);
         emit updating();
-    } else if (type == QLatin1String("update_ready")) {
+    } else if (type == "update_ready"_L1) {
         m_isUpdating = false;
         m_updateProgress = 100;
         m_updateReady = true;
         emit updating();
         emit updateReadyChanged();
-    } else if (type == QLatin1String("updating")) {
+    } else if (type == "updating"_L1) {
         m_isUpdating = true;
         m_updateProgress = 100;
         emit updating();
         if (m_applyingUpdate)
             emit restartConfirmed();
-    } else if (type == QLatin1String("error")) {
-        handleError(readString(obj, QStringLiteral("error")));
+    } else if (type == "error"_L1) {
+        handleError(readString(obj, "error"_L1));
     }
 }
 
-void PipeClient::handleStatus(const QJsonObject &obj)
+void PipeClient::applyStatus(const StatusReport &report)
 {
-    using namespace Protocol;
-    if (obj.contains(QStringLiteral("authenticated"))) {
-        const bool authenticated = readBool(obj, QStringLiteral("authenticated"));
-        if (authenticated != m_authenticated) {
-            m_authenticated = authenticated;
-            emit authenticatedChanged();
-        }
+    // A key that is absent leaves its property alone.
+    if (report.authenticated && *report.authenticated != m_authenticated) {
+        m_authenticated = *report.authenticated;
+        emit authenticatedChanged();
     }
-    if (obj.contains(QStringLiteral("kill_switch_mode"))) {
-        const QString mode = readString(obj, QStringLiteral("kill_switch_mode"));
-        if (mode != m_killSwitchMode) {
-            m_killSwitchMode = mode;
-            emit killSwitchChanged();
-        }
+    if (report.killSwitchMode && *report.killSwitchMode != m_killSwitchMode) {
+        m_killSwitchMode = *report.killSwitchMode;
+        emit killSwitchChanged();
     }
 
-    applyVpnState(readString(obj, QStringLiteral("status")), readString(obj, QStringLiteral("ip")),
-                  readString(obj, QStringLiteral("transport")));
+    applyVpnState(report.status, report.ip, report.transport);
 
-    const QString endpoint = readString(obj, QStringLiteral("endpoint"));
-    const int attempt = readInt(obj, QStringLiteral("attempt"));
-    const QString error = readString(obj, QStringLiteral("error"));
     bool changed = false;
-    if (endpoint != m_endpoint) {
-        m_endpoint = endpoint;
+    if (report.endpoint != m_endpoint) {
+        m_endpoint = report.endpoint;
         changed = true;
     }
-    if (attempt != m_attempt) {
-        m_attempt = attempt;
+    if (report.attempt != m_attempt) {
+        m_attempt = report.attempt;
         changed = true;
     }
-    if (error != m_errorText) {
-        m_errorText = error;
+    if (report.error != m_errorText) {
+        m_errorText = report.error;
         changed = true;
     }
     if (changed)
         emit vpnStateChanged();
 
-    updateTraffic(readCount(obj, QStringLiteral("up")), readCount(obj, QStringLiteral("down")),
-                  readString(obj, QStringLiteral("connected_since")));
+    updateTraffic(report.up, report.down, report.connectedSince);
 }
 
 void PipeClient::updateTraffic(qint64 up, qint64 down, const QString &connectedSince)

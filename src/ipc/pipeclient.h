@@ -3,6 +3,7 @@
 #include "ipc/diagcopy.h"
 #include "ipc/linereader.h"
 #include "ipc/reconnectschedule.h"
+#include "ipc/statusreport.h"
 
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -126,7 +127,7 @@ private slots:
 
 private:
     void handleMessage(const QJsonObject &obj);
-    void handleStatus(const QJsonObject &obj);
+    void applyStatus(const StatusReport &report);
     void handleError(const QString &text);
     void handleDiagReady(const QString &sourcePath);
     void updateTraffic(qint64 up, qint64 down, const QString &connectedSince);

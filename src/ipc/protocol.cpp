@@ -1,7 +1,6 @@
 #include "ipc/protocol.h"
 
 #include <QJsonDocument>
-#include <QJsonValue>
 
 #include <cmath>
 #include <limits>
@@ -32,18 +31,23 @@ QByteArray command(const QString &cmd, const QJsonObject &payload)
     return encode(QJsonObject{{QStringLiteral("cmd"), cmd}, {QStringLiteral("payload"), payload}});
 }
 
-QString readString(const QJsonObject &obj, const QString &key)
+QString readString(const QJsonValue &v)
 {
-    const QJsonValue v = obj.value(key);
     return v.isString() ? v.toString() : QString();
 }
 
-int readInt(const QJsonObject &obj, const QString &key)
+QString readString(const QJsonObject &obj, QLatin1StringView key)
 {
-    const QJsonValue v = obj.value(key);
-    if (!v.isDouble())
-        return 0;
-    const double d = v.toDouble();
+    return readString(obj.value(key));
+}
+
+int readInt(const QJsonValue &v)
+{
+    return v.isDouble() ? intFromNumber(v.toDouble()) : 0;
+}
+
+int intFromNumber(double d)
+{
     if (!std::isfinite(d) || d != std::trunc(d))
         return 0;
     if (d < double(std::numeric_limits<int>::min()) || d > double(std::numeric_limits<int>::max()))
@@ -51,12 +55,19 @@ int readInt(const QJsonObject &obj, const QString &key)
     return int(d);
 }
 
-qint64 readCount(const QJsonObject &obj, const QString &key)
+int readInt(const QJsonObject &obj, QLatin1StringView key)
 {
-    const QJsonValue v = obj.value(key);
-    if (!v.isDouble())
-        return 0;
-    const double d = std::trunc(v.toDouble());
+    return readInt(obj.value(key));
+}
+
+qint64 readCount(const QJsonValue &v)
+{
+    return v.isDouble() ? countFromNumber(v.toDouble()) : 0;
+}
+
+qint64 countFromNumber(double number)
+{
+    const double d = std::trunc(number);
     // A byte count below zero means nothing; keeping counts non-negative also
     // keeps every difference of two counts inside the 64-bit range.
     if (!(d > 0))
@@ -68,10 +79,19 @@ qint64 readCount(const QJsonObject &obj, const QString &key)
     return qint64(d);
 }
 
-bool readBool(const QJsonObject &obj, const QString &key)
+qint64 readCount(const QJsonObject &obj, QLatin1StringView key)
 {
-    const QJsonValue v = obj.value(key);
+    return readCount(obj.value(key));
+}
+
+bool readBool(const QJsonValue &v)
+{
     return v.isBool() && v.toBool();
+}
+
+bool readBool(const QJsonObject &obj, QLatin1StringView key)
+{
+    return readBool(obj.value(key));
 }
 
 } // namespace Protocol

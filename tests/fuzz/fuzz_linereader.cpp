@@ -1,4 +1,7 @@
 #include "ipc/linereader.h"
+#include "ipc/statusreport.h"
+
+#include <QJsonDocument>
 
 #include <cstddef>
 #include <cstdint>
@@ -6,7 +9,30 @@
 
 // The line reader on arbitrary bytes. Beyond not crashing: the messages must
 // not depend on how the stream was cut into reads, and the partial line kept
-// between reads must stay within the cap.
+// between reads must stay within the cap. Each line, however it is read, must
+// read as its decoded and trimmed text does, and a status line scanned
+// straight from its bytes as the parsed line does.
+
+namespace {
+
+void checkLine(QByteArrayView line)
+{
+    const std::optional<QJsonObject> object = LineReader::parseLine(line);
+    const QJsonDocument asText =
+        QJsonDocument::fromJson(QString::fromUtf8(line).trimmed().toUtf8());
+    if (object.has_value() != asText.isObject() || (object && *object != asText.object()))
+        std::abort();
+
+    if (const std::optional<StatusReport> report = StatusReport::scan(line)) {
+        if (!object ||
+            object->value(QLatin1StringView("type")).toString() != QLatin1StringView("status") ||
+            *report != StatusReport::fromObject(*object))
+            std::abort();
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // The first byte chooses where the stream is cut in two.
@@ -23,5 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (once != twice || whole.bufferedBytes() != pieces.bufferedBytes() ||
         pieces.bufferedBytes() > LineReader::kMaxLineBytes)
         std::abort();
+
+    LineReader lines;
+    lines.feedLines(stream, checkLine);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "ipc/linereader.h"
 
+#include "mutatedlines.h"
+
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -15,6 +17,7 @@ private slots:
     void overLongLineInOneRead();
     void clearForgetsPartialLine();
     void chunkingNeverChangesTheResult();
+    void readAsDecodedText();
 };
 
 namespace {
@@ -72,6 +75,12 @@ void TestLineReader::feed_data()
     QTest::newRow("Unicode spaces around the object")
         << QList<QByteArray>{"\xC2\xA0" + pong + "\xE2\x80\x83\xC2\xA0\r\n"}
         << QStringList{pongText};
+    QTest::newRow("ASCII control spaces around the object")
+        << QList<QByteArray>{"\v\f " + pong + "\t\v\r\n"} << QStringList{pongText};
+    QTest::newRow("ASCII space before, Unicode space after")
+        << QList<QByteArray>{" " + pong + "\xC2\xA0\n"} << QStringList{pongText};
+    QTest::newRow("byte order mark at the start dropped")
+        << QList<QByteArray>{"\xEF\xBB\xBF" + pong + '\n'} << QStringList{pongText};
     QTest::newRow("line of Unicode spaces skipped")
         << QList<QByteArray>{"\xC2\xA0\xE3\x80\x80\n" + pong + '\n'} << QStringList{pongText};
 
@@ -160,6 +169,25 @@ void TestLineReader::chunkingNeverChangesTheResult()
         }
         QCOMPARE(got, expected);
         QCOMPARE(reader.bufferedBytes(), whole.bufferedBytes());
+    }
+}
+
+void TestLineReader::readAsDecodedText()
+{
+    // A line that skips the decoding gives what decoding it with replacement,
+    // trimming the text and parsing its UTF-8 would give.
+    const QList<QByteArray> seeds = {R"({"type":"pong","version":"1"})",
+                                     " {\"type\":\"error\",\"error\":\"caf\xC3\xA9\"}\r",
+                                     R"({"type":"status","up":1,"extra":[1,{"a":null}]})"};
+    for (const QByteArray &line : mutatedLines(seeds, 5000, 20261211)) {
+        LineReader reader;
+        const QList<QJsonObject> got = reader.feed(line + '\n');
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QString::fromUtf8(line).trimmed().toUtf8());
+        const QList<QJsonObject> expected =
+            doc.isObject() ? QList<QJsonObject>{doc.object()} : QList<QJsonObject>{};
+        if (got != expected)
+            QFAIL(qPrintable(QStringLiteral("read differently: ") + QString::fromUtf8(line)));
     }
 }
 

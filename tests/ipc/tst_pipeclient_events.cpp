@@ -13,6 +13,8 @@ private slots:
     void events();
     void readyAsksForStatus();
     void identicalStatusEmitsNothing();
+    void sameReportInAnyFormEmitsNothing_data();
+    void sameReportInAnyFormEmitsNothing();
     void signalCounts_data();
     void signalCounts();
     void speeds_data();
@@ -185,6 +187,44 @@ void TestPipeClientEvents::identicalStatusEmitsNothing()
     QSignalSpy kill(client, &PipeClient::killSwitchChanged);
     QSignalSpy traffic(client, &PipeClient::trafficChanged);
     QVERIFY(c.deliver(kFullStatus));
+    QCOMPARE(auth.count() + vpn.count() + kill.count() + traffic.count(), 0);
+}
+
+void TestPipeClientEvents::sameReportInAnyFormEmitsNothing_data()
+{
+    // The plain form of a status line is read without the JSON parser; the
+    // same report in another form is parsed. Either way it reads the same.
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+
+    const QByteArray parsedForm =
+        R"({"type":"status","authenticated":true,"kill_switch_mode":"on_connect",)"
+        R"("status":"connected","ip":"10.8.0.\u0032","transport":"udp",)"
+        R"("endpoint":"de1.example.net:443","attempt":0.0,"error":"","up":1000.7,)"
+        R"("down":5e3,"connected_since":"2026-12-10T01:00:00Z","extra":[1]})";
+    QTest::newRow("plain, then parsed") << kFullStatus << parsedForm;
+    QTest::newRow("parsed, then plain") << parsedForm << kFullStatus;
+    QTest::newRow("Unicode spaces around")
+        << kFullStatus << "\xC2\xA0" + kFullStatus + "\xE2\x80\x83";
+}
+
+void TestPipeClientEvents::sameReportInAnyFormEmitsNothing()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+
+    ConnectedClient c;
+    QVERIFY(c.start());
+    QVERIFY(c.deliver(first));
+    QCOMPARE(c.client->vpnIp(), QStringLiteral("10.8.0.2"));
+    QCOMPARE(c.client->up(), 1000.0);
+
+    PipeClient *client = c.client.get();
+    QSignalSpy auth(client, &PipeClient::authenticatedChanged);
+    QSignalSpy vpn(client, &PipeClient::vpnStateChanged);
+    QSignalSpy kill(client, &PipeClient::killSwitchChanged);
+    QSignalSpy traffic(client, &PipeClient::trafficChanged);
+    QVERIFY(c.deliver(second));
     QCOMPARE(auth.count() + vpn.count() + kill.count() + traffic.count(), 0);
 }
 

@@ -9,6 +9,8 @@
 
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 // What the client puts on the wire: exact bytes, key order, one write each.
 class TestProtocol : public QObject
 {
@@ -197,7 +199,7 @@ void TestProtocol::integerField()
 {
     QFETCH(QByteArray, json);
     QFETCH(int, expected);
-    QCOMPARE(Protocol::readInt(QJsonDocument::fromJson(json).object(), "v"), expected);
+    QCOMPARE(Protocol::readInt(QJsonDocument::fromJson(json).object(), "v"_L1), expected);
 }
 
 void TestProtocol::countField_data()
@@ -220,7 +222,7 @@ void TestProtocol::countField()
 {
     QFETCH(QByteArray, json);
     QFETCH(qint64, expected);
-    QCOMPARE(Protocol::readCount(QJsonDocument::fromJson(json).object(), "v"), expected);
+    QCOMPARE(Protocol::readCount(QJsonDocument::fromJson(json).object(), "v"_L1), expected);
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)

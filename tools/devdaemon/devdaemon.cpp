@@ -177,8 +177,8 @@ void DevDaemon::loadState()
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QJsonObject state = QJsonDocument::fromJson(file.readAll()).object();
-    m_authenticated = Protocol::readBool(state, QStringLiteral("authenticated"));
-    const QString mode = Protocol::readString(state, QStringLiteral("kill_switch_mode"));
+    m_authenticated = Protocol::readBool(state, QLatin1StringView("authenticated"));
+    const QString mode = Protocol::readString(state, QLatin1StringView("kill_switch_mode"));
     if (isKillSwitchMode(mode))
         m_killSwitchMode = mode;
 }
@@ -294,7 +294,7 @@ void DevDaemon::handshake(ClientSession *session, const QJsonObject &object, boo
 
 void DevDaemon::command(ClientSession *session, const QJsonObject &object)
 {
-    const QString cmd = Protocol::readString(object, QStringLiteral("cmd"));
+    const QString cmd = Protocol::readString(object, QLatin1StringView("cmd"));
     const QJsonObject payload = object.value(QStringLiteral("payload")).toObject();
 
     if (cmd == QLatin1String("ping")) {
@@ -322,15 +322,15 @@ void DevDaemon::command(ClientSession *session, const QJsonObject &object)
         broadcast(makeEvent(QStringLiteral("logged_out")));
     } else if (cmd == QLatin1String("connect")) {
         journal(QStringLiteral("connect: whitelist=%1 games=%2")
-                    .arg(Protocol::readBool(payload, QStringLiteral("whitelist")))
-                    .arg(Protocol::readBool(payload, QStringLiteral("games"))));
+                    .arg(Protocol::readBool(payload, QLatin1StringView("whitelist")))
+                    .arg(Protocol::readBool(payload, QLatin1StringView("games"))));
         if (!m_authenticated)
             return session->send(errorEvent(QStringLiteral("not signed in")));
         m_vpn.connectTunnel();
     } else if (cmd == QLatin1String("disconnect")) {
         m_vpn.disconnectTunnel();
     } else if (cmd == QLatin1String("set_kill_switch")) {
-        const QString mode = Protocol::readString(payload, QStringLiteral("mode"));
+        const QString mode = Protocol::readString(payload, QLatin1StringView("mode"));
         if (!isKillSwitchMode(mode))
             return session->send(
                 errorEvent(QStringLiteral("unknown kill switch mode: %1").arg(mode)));

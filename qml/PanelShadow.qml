@@ -22,6 +22,9 @@ Item {
 
     BorderImage {
         objectName: "shadowImage"
+        // Read and decoded off the interface thread: the window's first frame
+        // does not wait for it, and it follows a frame or so later.
+        asynchronous: true
         anchors.fill: parent
         // The drawn rectangle lies blurPx inside the image's edges.
         anchors.leftMargin: -shadow.blurPx

@@ -19,6 +19,10 @@ Window {
     // Which screen a signed-in user wants: "main" or "settings".
     property string screen: "main"
 
+    // Set by main() until the window's first frame is out: that frame shows
+    // the panel and title bar, and the screen is made after it.
+    property bool holdScreen: false
+
     // The screen shown: signed out beats everything, then the settings choice,
     // then a failed connection.
     readonly property string chosenScreen: !pipeClient.authenticated ? "login"
@@ -233,6 +237,7 @@ Window {
                         // logo.png drawn at 52 px by tools/icons: decoding
                         // the full-size image took longer than the window.
                         source: "qrc:/logo-52.png"
+                        asynchronous: true // the first frame does not wait for it
                         sourceSize.width: 52
                         sourceSize.height: 52
                         fillMode: Image.PreserveAspectFit
@@ -356,6 +361,7 @@ Window {
                 // The first screen is made between the first frames: it fades
                 // in from nothing anyway, and the window appears without
                 // waiting for it. Later screens are made at once.
+                active: !root.holdScreen
                 asynchronous: !firstScreenMade
                 property bool firstScreenMade: false
                 // Only a new screen fades in; the same screen keeps its instance.

@@ -134,18 +134,27 @@ int main(int argc, char *argv[])
         QStringLiteral("qrc:/qml/main.qml"),
         [&](QQmlApplicationEngine &engine) {
             publishCoreObjects(engine.rootContext(), &pipeClient, &trayManager, &appSettings);
+            // A shown start draws the window's first frame before its screen.
+            engine.setInitialProperties({{QStringLiteral("holdScreen"), !minimized}});
         },
         [&](QObject *root) {
             reportFirstFrameWhenAsked(qobject_cast<QQuickWindow *>(root));
             wiring.connectInterface(root, &singleInstance);
         });
 
+    // The first screen of a shown start waits for the window's first frame.
+    DeferredStartup releaseScreen([&interface] {
+        if (interface.isLoaded())
+            interface.root()->setProperty("holdScreen", false);
+    });
+
     if (!minimized) {
         if (!interface.root())
             return -1;
-        invokeOnRoot(interface.root(), "showAndRaise");
-        deferred.runAfterFirstFrame(qobject_cast<QQuickWindow *>(interface.root()),
-                                    kDeferredStartupFallbackMs);
+        auto *window = qobject_cast<QQuickWindow *>(interface.root());
+        invokeOnRoot(window, "showAndRaise");
+        releaseScreen.runAfterFirstFrame(window, kDeferredStartupFallbackMs);
+        deferred.runAfterFirstFrame(window, kDeferredStartupFallbackMs);
     } else if (!trayManager.trayAvailable()) {
         if (!interface.root())
             return -1;

@@ -22,6 +22,7 @@ Rectangle {
     }
 
     PanelShadow {
+        id: shadow
         anchors.fill: panel
         source: panel
         shadowBlur: 0.9
@@ -103,6 +104,10 @@ Rectangle {
         }
 
         function test_panelCastsShadow() {
+            // Read off the interface thread: drawn once it has arrived.
+            const shadowImage = findChild(shadow, "shadowImage");
+            verify(shadowImage, "no shadowImage in PanelShadow");
+            tryCompare(shadowImage, "status", Image.Ready);
             waitForRendering(scene);
             var image = grabImage(scene);
             var centreX = panel.x + panel.width / 2;

@@ -154,76 +154,19 @@ QByteArray E2eSession::run(const QString &program, const QStringList &args, int 
 
 bool E2eSession::startDesktop(QString *error, bool withTray)
 {
-    for (const char *tool : {"Xvfb", "trayer", "xdotool", "import"}) {
+    // The screen is read back with these, tray or not.
+    for (const char *tool : {"xdotool", "import"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
-            *error = QStringLiteral("%1 is not installed (tools/install-deps installs it)")
-                         .arg(QString::fromLatin1(tool));
+            *error = TestDesktop::notInstalled(QString::fromLatin1(tool));
+            m_desktopMissing = true;
             return false;
         }
     }
-    // A display number can be taken over by a stale lock of a dead server;
-    // a fresh server on another number fixes that.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        QProcess *xvfb = nullptr;
-        QProcess *tray = nullptr;
-        if (startX(&xvfb, error) && (!withTray || startTray(&tray, error)))
-            return true;
-        for (QProcess *p : {tray, xvfb}) {
-            if (p && p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(3000);
-            }
-        }
-    }
-    return false;
-}
-
-bool E2eSession::startX(QProcess **xvfb, QString *error)
-{
-    // Xvfb picks a free display itself and writes its number to stdout.
-    *xvfb = spawn(QStringLiteral("Xvfb"),
-                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                   QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp")});
-    QByteArray number;
-    const bool up = QTest::qWaitFor(
-        [&] {
-            number += (*xvfb)->readAllStandardOutput();
-            return number.contains('\n') || (*xvfb)->state() == QProcess::NotRunning;
-        },
-        kStartTimeoutMs);
-    if (!up || !number.contains('\n')) {
-        *error = QStringLiteral("Xvfb did not start");
-        return false;
-    }
-    m_display = u':' + QString::fromLatin1(number.trimmed());
-    return true;
-}
-
-bool E2eSession::startTray(QProcess **tray, QString *error)
-{
-    // A tray along the bottom edge, like a taskbar.
-    *tray = spawn(QStringLiteral("trayer"),
-                  {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-                   QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                   QStringLiteral("--width"), QStringLiteral("200"), QStringLiteral("--height"),
-                   QStringLiteral("32")});
-    const auto trayUp = [&] {
-        int code = 1;
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--classname"), QStringLiteral("trayer")},
-            &code);
-        return code == 0;
-    };
-    if (QTest::qWaitFor([&] { return trayUp() || (*tray)->state() == QProcess::NotRunning; },
-                        kStartTimeoutMs) &&
-        (*tray)->state() == QProcess::Running)
-        return true;
-    QFile log(m_dir.filePath(QStringLiteral("trayer.err")));
-    log.open(QIODevice::ReadOnly);
-    *error = QStringLiteral("trayer did not start on %1: %2")
-                 .arg(m_display, QString::fromLocal8Bit(log.readAll().right(500)));
-    return false;
+    m_desktop.setLogFolder(m_dir.path());
+    const TestDesktop::Result result = m_desktop.start(withTray, error);
+    m_desktopMissing = result == TestDesktop::Result::Missing;
+    m_display = m_desktop.display();
+    return result == TestDesktop::Result::Started;
 }
 
 bool E2eSession::startDaemon(const QStringList &args)

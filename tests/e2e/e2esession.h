@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "testdesktop.h"
+
 #include <memory>
 
 // Everything an end-to-end test needs, each part real and private to the
@@ -28,8 +30,10 @@ public:
     ~E2eSession(); // ends every process it started, newest first
 
     // Xvfb and, unless told otherwise, trayer; false (with a message) when
-    // either cannot start.
+    // either cannot start, and then desktopMissing() tells whether a program
+    // was not installed.
     bool startDesktop(QString *error, bool withTray = true);
+    bool desktopMissing() const { return m_desktopMissing; }
     bool startDaemon(const QStringList &args = {});
     // What the daemon remembers from an earlier run; before startDaemon.
     bool setDaemonState(bool authenticated, const QString &killSwitchMode);
@@ -118,8 +122,6 @@ public:
     QString display() const { return m_display; }
 
 private:
-    bool startX(QProcess **xvfb, QString *error);
-    bool startTray(QProcess **tray, QString *error);
     // Started with its error output kept in <name>.err, and killed by the
     // kernel if the test dies first.
     QProcess *spawn(const QString &program, const QStringList &args);
@@ -130,6 +132,8 @@ private:
     QProcessEnvironment environment() const;
 
     QTemporaryDir m_dir;
+    TestDesktop m_desktop; // ended after every process the session started
+    bool m_desktopMissing = false;
     QString m_appPath;
     QString m_display;
     mutable bool m_lookWorked = true;
@@ -162,7 +166,7 @@ inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed a
         (session) = std::make_unique<E2eSession>();                                                \
         QString desktopError;                                                                      \
         if (!(session)->startDesktop(&desktopError, (withTray))) {                                 \
-            if (desktopError.contains(QLatin1String("not installed")))                             \
+            if ((session)->desktopMissing())                                                       \
                 QSKIP(qPrintable(desktopError));                                                   \
             QFAIL(qPrintable(desktopError));                                                       \
         }                                                                                          \

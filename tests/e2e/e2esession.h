@@ -79,6 +79,11 @@ public:
     Window mainWindow() const;  // the 400 x 620 window, or id 0
     Window popupWindow() const; // the 280 x 206 tray popup, or id 0
     Window trayIcon() const;    // the icon docked in the tray, or id 0
+    // The icon once it has stayed put in the tray for a moment, or id 0 when
+    // it does not within the time. Docking maps it, unmaps it and maps it
+    // again: a QTRY on trayIcon() can see it, then miss it on the second
+    // look QTRY takes after success, and fail at once.
+    Window waitForTrayIcon(int timeoutMs = 20000) const;
     static bool isOther(const Window &w);
     static QByteArray describe(const QList<Window> &windows);
     // Anything else the app shows: balloons.
@@ -100,11 +105,12 @@ public:
     // window shows colour in column x, or -1.
     int findInColumn(int x, int yFrom, int yTo, const QColor &colour) const;
 
-    // Which step of the last failed helper (signIn, startDaemon) went wrong,
-    // for QVERIFY2.
+    // Which step of the last failed helper (signIn, startDaemon, the
+    // controls) went wrong, for QVERIFY2.
     const char *failure() const { return m_failure.constData(); }
 
-    // Signs in the way a person does: the login screen's button, the page
+    // Signs in the way a person does: the login screen's button (found by
+    // its role and name: needs E2E_REQUIRE_CONTROLS), the page
     // opened in the browser (which the daemon approves by itself with
     // --auto-login), and the window moving on to the signed-in screens.
     bool signIn();
@@ -118,10 +124,31 @@ public:
     void click(const QPoint &screenPos, int button = 1) const;
     void clickMain(const QPoint &windowPos) const;
 
+    // Controls found as a screen reader finds them, by accessible role (an
+    // AT-SPI role name: "push button", "check box"...) and name, on the
+    // session's accessibility bus. Each waits a few seconds for the control
+    // to show, and on failure says why in failure().
+    // Why the accessibility bus is not there ("" when it is): a test that
+    // uses the calls below skips then (E2E_REQUIRE_CONTROLS).
+    QString controlsMissing() const { return m_controlsMissing; }
+    // Where the shown control is on the screen; false if there is more than one.
+    bool findControl(const QString &role, const QString &name, QRect *where);
+    // Where every shown control of that role and name is.
+    bool findControls(const QString &role, const QString &name, QList<QRect> *where);
+    // A click in the middle of the one shown control, as a person clicks it.
+    bool clickControl(const QString &role, const QString &name);
+    // Invokes one of its actions ("Press", "Toggle"...), as a screen reader does.
+    bool pressControl(const QString &role, const QString &name, const QString &action);
+
     QString root() const { return m_dir.path(); }
     QString display() const { return m_display; }
 
 private:
+    // A session bus of the session's own with the accessibility bus launcher
+    // on it; the app started afterwards serves its controls there.
+    void startAccessibilityBus();
+    // Runs the AT-SPI script: true when it exited 0, its output in *out.
+    bool runControlScript(const QStringList &args, QByteArray *out);
     // Started with its error output kept in <name>.err, and killed by the
     // kernel if the test dies first.
     QProcess *spawn(const QString &program, const QStringList &args);
@@ -134,6 +161,7 @@ private:
     QTemporaryDir m_dir;
     TestDesktop m_desktop; // ended after every process the session started
     bool m_desktopMissing = false;
+    QString m_controlsMissing;
     QString m_appPath;
     QString m_display;
     mutable bool m_lookWorked = true;
@@ -152,9 +180,7 @@ namespace Probe {
 inline constexpr QPoint kTitleDot{61, 33};        // the VPN-state dot of the title bar
 inline constexpr QPoint kSettingsButton{256, 33}; // inside the gear button, left of its glyph
 inline constexpr QPoint kLanguageEn{300, 79};    // the login screen's "EN" button, left of its text
-inline constexpr QPoint kSignIn{200, 558};       // the login screen's sign-in button
 inline constexpr QPoint kDialIdleRing{200, 211}; // the top of its ring then
-inline constexpr QPoint kDialIdle{200, 300};     // the dial's centre while not connected
 inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed and traffic tiles
 } // namespace Probe
 
@@ -170,4 +196,12 @@ inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed a
                 QSKIP(qPrintable(desktopError));                                                   \
             QFAIL(qPrintable(desktopError));                                                       \
         }                                                                                          \
+    } while (false)
+
+// Skips the test when controls cannot be found by role and name (no
+// accessibility bus, or no pyatspi).
+#define E2E_REQUIRE_CONTROLS(session)                                                              \
+    do {                                                                                           \
+        if (!(session)->controlsMissing().isEmpty())                                               \
+            QSKIP(qPrintable((session)->controlsMissing()));                                       \
     } while (false)

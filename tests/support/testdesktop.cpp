@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 namespace {
 
@@ -156,10 +155,13 @@ TestDesktop::Result TestDesktop::startTray(QString *error, const QString &displa
     while (m_tray->state() == QProcess::Running && !deadline.hasExpired()) {
         if (trayWindowExists())
             return Result::Started;
-        QThread::msleep(50);
+        m_tray->waitForFinished(50); // a pause that also notices its end
     }
     *error =
-        QStringLiteral("trayer did not start on %1").arg(on) + logTail(QStringLiteral("trayer"));
+        QStringLiteral("trayer did not start on %1 (%2)")
+            .arg(on, m_tray->state() == QProcess::Running ? QStringLiteral("no tray window in time")
+                                                          : QStringLiteral("it ended")) +
+        logTail(QStringLiteral("trayer"));
     stopTray();
     return Result::Failed;
 }

@@ -205,14 +205,14 @@ void E2eSession::startAccessibilityBus()
                           {QStringLiteral("--session"), QStringLiteral("--nofork"),
                            QStringLiteral("--print-address=1")});
     if (!QTest::qWaitFor([&] { return bus->canReadLine(); }, kStartTimeoutMs)) {
-        m_controlsMissing = QStringLiteral("the session bus did not start");
+        m_controlsFailure = QStringLiteral("the session bus did not start");
         return;
     }
     setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                    QString::fromUtf8(bus->readLine().trimmed()));
     QProcess *launcher = spawn(kBusLauncher, {QStringLiteral("--launch-immediately")});
     if (launcher->state() != QProcess::Running) {
-        m_controlsMissing = QStringLiteral("the accessibility bus did not start");
+        m_controlsFailure = QStringLiteral("the accessibility bus did not start");
         return;
     }
     // Qt serves the accessibility bus only to a screen reader it was told of.

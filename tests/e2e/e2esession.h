@@ -16,13 +16,15 @@
 #include <memory>
 
 // Everything an end-to-end test needs, each part real and private to the
-// test: an X server (Xvfb on a free display), a system tray (trayer), the
-// development daemon with its --log, the real kestrix binary (a copy alone in
-// a folder) with its own config, runtime, temporary, pipe and program-data
-// folders, and a stand-in browser that only records the URLs it is asked to
-// open. The screen is read back with xdotool and screenshots, the way a
-// person sees it. Every process it starts dies with the test; a failed test
-// leaves its logs and a screenshot in the build folder.
+// test: an X server and a system tray (testdesktop.h), a session bus with the
+// accessibility bus on it, the development daemon with its --log, the real
+// kestrix binary (a copy alone in a folder) with its own config, runtime,
+// temporary, pipe and program-data folders, and a stand-in browser that only
+// records the URLs it is asked to open. Controls are found by accessible role
+// and name and clicked with xdotool; the screen is read back with xdotool and
+// screenshots, the way a person sees it. Every process it starts dies with
+// the test; a failed test leaves its logs and a screenshot in the build
+// folder.
 class E2eSession
 {
 public:
@@ -128,9 +130,11 @@ public:
     // AT-SPI role name: "push button", "check box"...) and name, on the
     // session's accessibility bus. Each waits a few seconds for the control
     // to show, and on failure says why in failure().
-    // Why the accessibility bus is not there ("" when it is): a test that
-    // uses the calls below skips then (E2E_REQUIRE_CONTROLS).
+    // What the accessibility bus lacks ("" when it is all there): a test that
+    // uses the calls below skips then (E2E_REQUIRE_CONTROLS); and why it did
+    // not start though all was there, which fails the test.
     QString controlsMissing() const { return m_controlsMissing; }
+    QString controlsFailure() const { return m_controlsFailure; }
     // Where the shown control is on the screen; false if there is more than one.
     bool findControl(const QString &role, const QString &name, QRect *where);
     // Where every shown control of that role and name is.
@@ -162,6 +166,7 @@ private:
     TestDesktop m_desktop; // ended after every process the session started
     bool m_desktopMissing = false;
     QString m_controlsMissing;
+    QString m_controlsFailure;
     QString m_appPath;
     QString m_display;
     mutable bool m_lookWorked = true;
@@ -198,10 +203,13 @@ inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed a
         }                                                                                          \
     } while (false)
 
-// Skips the test when controls cannot be found by role and name (no
-// accessibility bus, or no pyatspi).
+// Skips the test when controls cannot be found by role and name for want of
+// a program (the accessibility bus, pyatspi), fails it when the bus did not
+// start.
 #define E2E_REQUIRE_CONTROLS(session)                                                              \
     do {                                                                                           \
         if (!(session)->controlsMissing().isEmpty())                                               \
             QSKIP(qPrintable((session)->controlsMissing()));                                       \
+        if (!(session)->controlsFailure().isEmpty())                                               \
+            QFAIL(qPrintable((session)->controlsFailure()));                                       \
     } while (false)

@@ -8,14 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "foreignserver.h"
+
 #include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // One interface per user: the name lives where no other user can reach, and a
@@ -53,7 +51,6 @@ private:
 namespace {
 
 constexpr int kWaitMs = 5000;
-constexpr uid_t kNobody = 65534;
 
 bool setMode(const QString &path, mode_t mode)
 {
@@ -65,105 +62,6 @@ mode_t modeOf(const QString &path)
     struct stat info = {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
-
-// A single-instance server of another user: a child that binds the name as
-// root, becomes "nobody" and only then listens, so the kernel records nobody
-// as the server. It counts the bytes its clients send and reports them when
-// its control pipe closes.
-class ForeignServer
-{
-public:
-    ~ForeignServer() { stop(); }
-
-    enum class Start
-    {
-        Serving,
-        CannotChangeUser, // root without the right to (a container)
-        Failed,
-    };
-
-    Start start(const QString &path)
-    {
-        int report[2];
-        int control[2];
-        if (::pipe(report) != 0 || ::pipe(control) != 0)
-            return Start::Failed;
-        const QByteArray name = QFile::encodeName(path);
-        m_pid = ::fork();
-        if (m_pid < 0)
-            return Start::Failed;
-        if (m_pid == 0) {
-            ::close(report[0]);
-            ::close(control[1]);
-            serve(name.constData(), report[1], control[0]); // never returns
-        }
-        ::close(report[1]);
-        ::close(control[0]);
-        m_report = report[0];
-        m_control = control[1];
-        char ready = 0;
-        if (::read(m_report, &ready, 1) != 1)
-            return Start::Failed;
-        return ready == 'L'   ? Start::Serving
-               : ready == 'E' ? Start::CannotChangeUser
-                              : Start::Failed;
-    }
-
-    // Ends the server; the number of bytes its clients sent, -1 on failure.
-    long stop()
-    {
-        if (m_pid <= 0)
-            return -1;
-        ::close(m_control);
-        long received = -1;
-        if (::read(m_report, &received, sizeof received) != sizeof received)
-            received = -1;
-        ::close(m_report);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-        return received;
-    }
-
-private:
-    [[noreturn]] static void serve(const char *path, int report, int control)
-    {
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        ::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
-        if (listener < 0 ||
-            ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-            ::_exit(1);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-            (void)!::write(report, "E", 1);
-            ::_exit(1);
-        }
-        if (::listen(listener, 4) != 0)
-            ::_exit(1);
-        (void)!::write(report, "L", 1);
-        long received = 0;
-        for (;;) {
-            pollfd fds[2] = {{listener, POLLIN, 0}, {control, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0 || fds[1].revents)
-                break;
-            const int client = ::accept(listener, nullptr, nullptr);
-            if (client < 0)
-                continue;
-            pollfd in = {client, POLLIN, 0};
-            char buffer[64];
-            ssize_t n = 0;
-            while (::poll(&in, 1, 1000) > 0 && (n = ::read(client, buffer, sizeof buffer)) > 0)
-                received += n;
-            ::close(client);
-        }
-        (void)!::write(report, &received, sizeof received);
-        ::_exit(0);
-    }
-
-    pid_t m_pid = -1;
-    int m_report = -1;
-    int m_control = -1;
-};
 
 } // namespace
 
@@ -255,7 +153,8 @@ void TestSingleInstance::plantedFallbackIsRefused()
         if (geteuid() != 0)
             QSKIP("needs root to make a folder of another user");
         QVERIFY(QDir().mkdir(fallbackPath()) && setMode(fallbackPath(), 0700));
-        QVERIFY(::chown(QFile::encodeName(fallbackPath()).constData(), kNobody, kNobody) == 0);
+        QVERIFY(::chown(QFile::encodeName(fallbackPath()).constData(), ForeignServer::kNobody,
+                        ForeignServer::kNobody) == 0);
     } else {
         QFile file(fallbackPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -339,7 +238,7 @@ void TestSingleInstance::foreignServerIsToldNothing()
     QVERIFY(listenAsSingleInstance(server, name));
     QVERIFY(tellRunningInstanceToShow(name, kWaitMs));
     QTRY_VERIFY(server.hasPendingConnections());
-    QCOMPARE(foreign.stop(), 0L);
+    QCOMPARE(foreign.stop(), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

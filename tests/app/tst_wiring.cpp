@@ -73,17 +73,18 @@ struct WiredCore
     bool report(const QString &state)
     {
         const int n = ++attempt;
-        daemon.send(
-            QJsonDocument(QJsonObject{{"type", "status"}, {"status", state}, {"attempt", n}})
-                .toJson(QJsonDocument::Compact));
-        return QTest::qWaitFor([&] { return pipe.attempt() == n; }, 5000);
+        return daemon.send(
+                   QJsonDocument(QJsonObject{{"type", "status"}, {"status", state}, {"attempt", n}})
+                       .toJson(QJsonDocument::Compact)) &&
+               QTest::qWaitFor([&] { return pipe.attempt() == n; }, 5000);
     }
 
     bool setKillSwitchMode(const QString &mode)
     {
-        daemon.send(QJsonDocument(QJsonObject{{"type", "status"}, {"kill_switch_mode", mode}})
-                        .toJson(QJsonDocument::Compact));
-        return QTest::qWaitFor([&] { return pipe.killSwitchMode() == mode; }, 5000);
+        return daemon.send(
+                   QJsonDocument(QJsonObject{{"type", "status"}, {"kill_switch_mode", mode}})
+                       .toJson(QJsonDocument::Compact)) &&
+               QTest::qWaitFor([&] { return pipe.killSwitchMode() == mode; }, 5000);
     }
 
     QStringList commands() const
@@ -231,7 +232,7 @@ void TestWiring::versionReachesTray()
     WiredCore core;
     QVERIFY(core.start());
     QSignalSpy versionChanged(&core.tray, &TrayManager::versionChanged);
-    core.daemon.send(R"({"type":"pong","version":"1.4.2"})");
+    QVERIFY2(core.daemon.send(R"({"type":"pong","version":"1.4.2"})"), "no client connected");
     QTRY_COMPARE(core.tray.version(), QStringLiteral("1.4.2"));
     QCOMPARE(core.tray.trayIcon()->toolTip(), QStringLiteral("Kestrix v1.4.2 \u2014 disconnected"));
     QCOMPARE(versionChanged.count(), 1);
@@ -419,7 +420,7 @@ void TestWiring::trayClickTriesUnreachableDaemonAtOnce()
     else
         emit core.tray.toggleWindowRequested();
     QVERIFY(core.daemon.waitForConnection(2));
-    core.daemon.send(R"({"type":"ready","version":"1.0"})");
+    QVERIFY2(core.daemon.send(R"({"type":"ready","version":"1.0"})"), "no client connected");
     QTRY_VERIFY(!core.pipe.daemonUnreachable());
     QCOMPARE(core.tray.trayIcon()->toolTip(), QStringLiteral("Kestrix v1.0 \u2014 disconnected"));
 }

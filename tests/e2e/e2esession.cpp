@@ -11,6 +11,7 @@
 #include <QJsonObject>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -21,6 +22,28 @@
 namespace {
 
 constexpr int kStartTimeoutMs = 20000;
+
+const QString kBusLauncher = QStringLiteral("/usr/libexec/at-spi-bus-launcher");
+// Debian's python, where python3-pyatspi installs: not whatever is first on PATH.
+const QString kPython = QStringLiteral("/usr/bin/python3");
+// How long a look for a control waits for it to show, in seconds.
+const QString kControlWaitS = QStringLiteral("10");
+
+// What finding controls by role and name needs beyond the desktop, or "".
+QString missingForControls()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        return QStringLiteral("dbus-daemon");
+    if (!QFileInfo(kBusLauncher).isExecutable())
+        return kBusLauncher;
+    // Asked once: the answer does not change while the tests run.
+    static const bool havePyatspi =
+        QProcess::execute(kPython, {QStringLiteral("-I"), QStringLiteral("-c"),
+                                    QStringLiteral("import pyatspi")}) == 0;
+    if (!havePyatspi)
+        return QStringLiteral("pyatspi for ") + kPython;
+    return {};
+}
 
 } // namespace
 
@@ -154,76 +177,121 @@ QByteArray E2eSession::run(const QString &program, const QStringList &args, int 
 
 bool E2eSession::startDesktop(QString *error, bool withTray)
 {
-    for (const char *tool : {"Xvfb", "trayer", "xdotool", "import"}) {
+    // The screen is read back with these, tray or not.
+    for (const char *tool : {"xdotool", "import"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
-            *error = QStringLiteral("%1 is not installed (tools/install-deps installs it)")
-                         .arg(QString::fromLatin1(tool));
+            *error = TestDesktop::notInstalled(QString::fromLatin1(tool));
+            m_desktopMissing = true;
             return false;
         }
     }
-    // A display number can be taken over by a stale lock of a dead server;
-    // a fresh server on another number fixes that.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        QProcess *xvfb = nullptr;
-        QProcess *tray = nullptr;
-        if (startX(&xvfb, error) && (!withTray || startTray(&tray, error)))
-            return true;
-        for (QProcess *p : {tray, xvfb}) {
-            if (p && p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(3000);
-            }
-        }
-    }
-    return false;
-}
-
-bool E2eSession::startX(QProcess **xvfb, QString *error)
-{
-    // Xvfb picks a free display itself and writes its number to stdout.
-    *xvfb = spawn(QStringLiteral("Xvfb"),
-                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                   QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp")});
-    QByteArray number;
-    const bool up = QTest::qWaitFor(
-        [&] {
-            number += (*xvfb)->readAllStandardOutput();
-            return number.contains('\n') || (*xvfb)->state() == QProcess::NotRunning;
-        },
-        kStartTimeoutMs);
-    if (!up || !number.contains('\n')) {
-        *error = QStringLiteral("Xvfb did not start");
+    m_desktop.setLogFolder(m_dir.path());
+    const TestDesktop::Result result = m_desktop.start(withTray, error);
+    m_desktopMissing = result == TestDesktop::Result::Missing;
+    m_display = m_desktop.display();
+    if (result != TestDesktop::Result::Started)
         return false;
-    }
-    m_display = u':' + QString::fromLatin1(number.trimmed());
+    startAccessibilityBus();
     return true;
 }
 
-bool E2eSession::startTray(QProcess **tray, QString *error)
+void E2eSession::startAccessibilityBus()
 {
-    // A tray along the bottom edge, like a taskbar.
-    *tray = spawn(QStringLiteral("trayer"),
-                  {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-                   QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                   QStringLiteral("--width"), QStringLiteral("200"), QStringLiteral("--height"),
-                   QStringLiteral("32")});
-    const auto trayUp = [&] {
-        int code = 1;
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--classname"), QStringLiteral("trayer")},
-            &code);
-        return code == 0;
-    };
-    if (QTest::qWaitFor([&] { return trayUp() || (*tray)->state() == QProcess::NotRunning; },
-                        kStartTimeoutMs) &&
-        (*tray)->state() == QProcess::Running)
+    if (const QString missing = missingForControls(); !missing.isEmpty()) {
+        m_controlsMissing = TestDesktop::notInstalled(missing);
+        return;
+    }
+    QProcess *bus = spawn(QStringLiteral("dbus-daemon"),
+                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address=1")});
+    if (!QTest::qWaitFor([&] { return bus->canReadLine(); }, kStartTimeoutMs)) {
+        m_controlsFailure = QStringLiteral("the session bus did not start");
+        return;
+    }
+    setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QString::fromUtf8(bus->readLine().trimmed()));
+    QProcess *launcher = spawn(kBusLauncher, {QStringLiteral("--launch-immediately")});
+    if (launcher->state() != QProcess::Running) {
+        m_controlsFailure = QStringLiteral("the accessibility bus did not start");
+        return;
+    }
+    // Qt serves the accessibility bus only to a screen reader it was told of.
+    setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+}
+
+bool E2eSession::runControlScript(const QStringList &args, QByteArray *out)
+{
+    QProcess script;
+    script.setProcessEnvironment(environment());
+    dieWithTest(script);
+    script.start(kPython, QStringList{QStringLiteral("-I"), QStringLiteral(KESTRIX_ATSPI_SCRIPT),
+                                      QStringLiteral("kestrix")} +
+                              args);
+    const bool finished = script.waitForFinished(30000);
+    if (!finished) {
+        script.kill();
+        script.waitForFinished(1000);
+    }
+    *out = script.readAllStandardOutput();
+    const QByteArray errors = script.readAllStandardError().trimmed();
+    if (finished && script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0)
         return true;
-    QFile log(m_dir.filePath(QStringLiteral("trayer.err")));
-    log.open(QIODevice::ReadOnly);
-    *error = QStringLiteral("trayer did not start on %1: %2")
-                 .arg(m_display, QString::fromLocal8Bit(log.readAll().right(500)));
+    m_failure = "the control " + args.mid(0, 2).join(u' ').toUtf8() + ": " +
+                (finished ? errors.right(500) : QByteArray("the AT-SPI script did not finish"));
     return false;
+}
+
+bool E2eSession::findControls(const QString &role, const QString &name, QList<QRect> *where)
+{
+    const QByteArray control = "the control " + role.toUtf8() + ' ' + name.toUtf8();
+    QByteArray out;
+    if (!runControlScript({role, name, QStringLiteral("where"), kControlWaitS}, &out))
+        return false;
+    where->clear();
+    for (const QByteArray &line : out.trimmed().split('\n')) {
+        const QList<QByteArray> numbers = line.simplified().split(' ');
+        const QRect rect = numbers.size() == 4 ? QRect(numbers.at(0).toInt(), numbers.at(1).toInt(),
+                                                       numbers.at(2).toInt(), numbers.at(3).toInt())
+                                               : QRect();
+        if (rect.isEmpty()) {
+            m_failure = control + ": no place on the screen in " + out;
+            return false;
+        }
+        *where << rect;
+    }
+    m_failure.clear();
+    return true;
+}
+
+bool E2eSession::findControl(const QString &role, const QString &name, QRect *where)
+{
+    QList<QRect> found;
+    if (!findControls(role, name, &found))
+        return false;
+    if (found.size() != 1) {
+        m_failure = "more than one shown control " + role.toUtf8() + ' ' + name.toUtf8();
+        return false;
+    }
+    *where = found.constFirst();
+    return true;
+}
+
+bool E2eSession::clickControl(const QString &role, const QString &name)
+{
+    QRect where;
+    if (!findControl(role, name, &where))
+        return false;
+    click(where.center());
+    return true;
+}
+
+bool E2eSession::pressControl(const QString &role, const QString &name, const QString &action)
+{
+    QByteArray out;
+    if (!runControlScript({role, name, QStringLiteral("press"), action, kControlWaitS}, &out))
+        return false;
+    m_failure.clear();
+    return true;
 }
 
 bool E2eSession::startDaemon(const QStringList &args)
@@ -388,6 +456,24 @@ E2eSession::Window E2eSession::trayIcon() const
     return {};
 }
 
+E2eSession::Window E2eSession::waitForTrayIcon(int timeoutMs) const
+{
+    Window settled;
+    QElapsedTimer unchanged;
+    const bool found = QTest::qWaitFor(
+        [&] {
+            const Window icon = trayIcon();
+            if (!icon.id || icon.id != settled.id || icon.rect != settled.rect) {
+                settled = icon;
+                unchanged.start();
+                return false;
+            }
+            return unchanged.elapsed() >= 300;
+        },
+        timeoutMs);
+    return found ? settled : Window{};
+}
+
 QByteArray E2eSession::describe(const QList<Window> &windows)
 {
     QByteArray text;
@@ -516,7 +602,8 @@ bool E2eSession::signIn()
     if (!QTest::qWaitFor([&] { return showsLoginScreen(); }, kStartTimeoutMs))
         return fail("sign-in: the login screen did not show");
     const qsizetype urlsBefore = openedUrls().size();
-    clickMain(Probe::kSignIn);
+    if (!clickControl(QStringLiteral("push button"), QStringLiteral("Sign in")))
+        return false;
     if (!QTest::qWaitFor([&] { return openedUrls().size() > urlsBefore; }, kStartTimeoutMs))
         return fail("sign-in: no page was opened in the browser");
     if (!openedUrls().constLast().startsWith(QStringLiteral("http://127.0.0.1:")))

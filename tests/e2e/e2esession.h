@@ -11,16 +11,20 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "testdesktop.h"
+
 #include <memory>
 
 // Everything an end-to-end test needs, each part real and private to the
-// test: an X server (Xvfb on a free display), a system tray (trayer), the
-// development daemon with its --log, the real kestrix binary (a copy alone in
-// a folder) with its own config, runtime, temporary, pipe and program-data
-// folders, and a stand-in browser that only records the URLs it is asked to
-// open. The screen is read back with xdotool and screenshots, the way a
-// person sees it. Every process it starts dies with the test; a failed test
-// leaves its logs and a screenshot in the build folder.
+// test: an X server and a system tray (testdesktop.h), a session bus with the
+// accessibility bus on it, the development daemon with its --log, the real
+// kestrix binary (a copy alone in a folder) with its own config, runtime,
+// temporary, pipe and program-data folders, and a stand-in browser that only
+// records the URLs it is asked to open. Controls are found by accessible role
+// and name and clicked with xdotool; the screen is read back with xdotool and
+// screenshots, the way a person sees it. Every process it starts dies with
+// the test; a failed test leaves its logs and a screenshot in the build
+// folder.
 class E2eSession
 {
 public:
@@ -28,8 +32,10 @@ public:
     ~E2eSession(); // ends every process it started, newest first
 
     // Xvfb and, unless told otherwise, trayer; false (with a message) when
-    // either cannot start.
+    // either cannot start, and then desktopMissing() tells whether a program
+    // was not installed.
     bool startDesktop(QString *error, bool withTray = true);
+    bool desktopMissing() const { return m_desktopMissing; }
     bool startDaemon(const QStringList &args = {});
     // What the daemon remembers from an earlier run; before startDaemon.
     bool setDaemonState(bool authenticated, const QString &killSwitchMode);
@@ -75,6 +81,11 @@ public:
     Window mainWindow() const;  // the 400 x 620 window, or id 0
     Window popupWindow() const; // the 280 x 206 tray popup, or id 0
     Window trayIcon() const;    // the icon docked in the tray, or id 0
+    // The icon once it has stayed put in the tray for a moment, or id 0 when
+    // it does not within the time. Docking maps it, unmaps it and maps it
+    // again: a QTRY on trayIcon() can see it, then miss it on the second
+    // look QTRY takes after success, and fail at once.
+    Window waitForTrayIcon(int timeoutMs = 20000) const;
     static bool isOther(const Window &w);
     static QByteArray describe(const QList<Window> &windows);
     // Anything else the app shows: balloons.
@@ -96,11 +107,12 @@ public:
     // window shows colour in column x, or -1.
     int findInColumn(int x, int yFrom, int yTo, const QColor &colour) const;
 
-    // Which step of the last failed helper (signIn, startDaemon) went wrong,
-    // for QVERIFY2.
+    // Which step of the last failed helper (signIn, startDaemon, the
+    // controls) went wrong, for QVERIFY2.
     const char *failure() const { return m_failure.constData(); }
 
-    // Signs in the way a person does: the login screen's button, the page
+    // Signs in the way a person does: the login screen's button (found by
+    // its role and name: needs E2E_REQUIRE_CONTROLS), the page
     // opened in the browser (which the daemon approves by itself with
     // --auto-login), and the window moving on to the signed-in screens.
     bool signIn();
@@ -114,12 +126,33 @@ public:
     void click(const QPoint &screenPos, int button = 1) const;
     void clickMain(const QPoint &windowPos) const;
 
+    // Controls found as a screen reader finds them, by accessible role (an
+    // AT-SPI role name: "push button", "check box"...) and name, on the
+    // session's accessibility bus. Each waits a few seconds for the control
+    // to show, and on failure says why in failure().
+    // What the accessibility bus lacks ("" when it is all there): a test that
+    // uses the calls below skips then (E2E_REQUIRE_CONTROLS); and why it did
+    // not start though all was there, which fails the test.
+    QString controlsMissing() const { return m_controlsMissing; }
+    QString controlsFailure() const { return m_controlsFailure; }
+    // Where the shown control is on the screen; false if there is more than one.
+    bool findControl(const QString &role, const QString &name, QRect *where);
+    // Where every shown control of that role and name is.
+    bool findControls(const QString &role, const QString &name, QList<QRect> *where);
+    // A click in the middle of the one shown control, as a person clicks it.
+    bool clickControl(const QString &role, const QString &name);
+    // Invokes one of its actions ("Press", "Toggle"...), as a screen reader does.
+    bool pressControl(const QString &role, const QString &name, const QString &action);
+
     QString root() const { return m_dir.path(); }
     QString display() const { return m_display; }
 
 private:
-    bool startX(QProcess **xvfb, QString *error);
-    bool startTray(QProcess **tray, QString *error);
+    // A session bus of the session's own with the accessibility bus launcher
+    // on it; the app started afterwards serves its controls there.
+    void startAccessibilityBus();
+    // Runs the AT-SPI script: true when it exited 0, its output in *out.
+    bool runControlScript(const QStringList &args, QByteArray *out);
     // Started with its error output kept in <name>.err, and killed by the
     // kernel if the test dies first.
     QProcess *spawn(const QString &program, const QStringList &args);
@@ -130,6 +163,10 @@ private:
     QProcessEnvironment environment() const;
 
     QTemporaryDir m_dir;
+    TestDesktop m_desktop; // ended after every process the session started
+    bool m_desktopMissing = false;
+    QString m_controlsMissing;
+    QString m_controlsFailure;
     QString m_appPath;
     QString m_display;
     mutable bool m_lookWorked = true;
@@ -148,9 +185,7 @@ namespace Probe {
 inline constexpr QPoint kTitleDot{61, 33};        // the VPN-state dot of the title bar
 inline constexpr QPoint kSettingsButton{256, 33}; // inside the gear button, left of its glyph
 inline constexpr QPoint kLanguageEn{300, 79};    // the login screen's "EN" button, left of its text
-inline constexpr QPoint kSignIn{200, 558};       // the login screen's sign-in button
 inline constexpr QPoint kDialIdleRing{200, 211}; // the top of its ring then
-inline constexpr QPoint kDialIdle{200, 300};     // the dial's centre while not connected
 inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed and traffic tiles
 } // namespace Probe
 
@@ -162,8 +197,19 @@ inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed a
         (session) = std::make_unique<E2eSession>();                                                \
         QString desktopError;                                                                      \
         if (!(session)->startDesktop(&desktopError, (withTray))) {                                 \
-            if (desktopError.contains(QLatin1String("not installed")))                             \
+            if ((session)->desktopMissing())                                                       \
                 QSKIP(qPrintable(desktopError));                                                   \
             QFAIL(qPrintable(desktopError));                                                       \
         }                                                                                          \
+    } while (false)
+
+// Skips the test when controls cannot be found by role and name for want of
+// a program (the accessibility bus, pyatspi), fails it when the bus did not
+// start.
+#define E2E_REQUIRE_CONTROLS(session)                                                              \
+    do {                                                                                           \
+        if (!(session)->controlsMissing().isEmpty())                                               \
+            QSKIP(qPrintable((session)->controlsMissing()));                                       \
+        if (!(session)->controlsFailure().isEmpty())                                               \
+            QFAIL(qPrintable((session)->controlsFailure()));                                       \
     } while (false)

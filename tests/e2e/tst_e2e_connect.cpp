@@ -18,9 +18,19 @@ private slots:
     void failedConnectShowsErrorScreenThenTryAgain();
 
 private:
+    // The main screen has two "Connect" buttons: the round dial, and the
+    // wide button below the tiles.
+    enum ConnectButton
+    {
+        Dial,
+        ActionButton
+    };
+    bool clickConnect(ConnectButton which);
+
     std::unique_ptr<E2eSession> m_session;
 };
 
+static const QString kButton = QStringLiteral("push button");
 static const QByteArray kConnect =
     "{\"cmd\":\"connect\",\"payload\":{\"games\":false,\"whitelist\":false}}";
 
@@ -32,11 +42,26 @@ static QColor dark(Palette::Role role)
 void TestE2eConnect::init()
 {
     E2E_START_DESKTOP(m_session);
+    E2E_REQUIRE_CONTROLS(m_session);
 }
 
 void TestE2eConnect::cleanup()
 {
     m_session.reset();
+}
+
+bool TestE2eConnect::clickConnect(ConnectButton which)
+{
+    QList<QRect> found;
+    if (!m_session->findControls(kButton, QStringLiteral("Connect"), &found))
+        return false;
+    for (const QRect &button : std::as_const(found)) {
+        if ((button.width() == button.height()) == (which == Dial)) {
+            m_session->click(button.center());
+            return true;
+        }
+    }
+    return false;
 }
 
 void TestE2eConnect::roadOfOneRequest()
@@ -52,7 +77,7 @@ void TestE2eConnect::roadOfOneRequest()
 
     QTRY_VERIFY_WITH_TIMEOUT(s.showsIdleDial(), 10000);
     s.clearSeenOtherWindows();
-    s.clickMain(Probe::kDialIdle);
+    QVERIFY2(clickConnect(Dial), s.failure());
     QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kConnect), 10000);
     QCOMPARE(s.daemonLog().count(kConnect), 1);
 
@@ -95,7 +120,7 @@ void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
     s.startApp();
     QVERIFY2(s.signIn(), s.failure());
     QTRY_VERIFY_WITH_TIMEOUT(s.showsIdleDial(), 10000);
-    s.clickMain(Probe::kDialIdle);
+    QVERIFY2(clickConnect(ActionButton), s.failure());
 
     // The error screen: its red warning sign and its try-again button below.
     const QColor danger = dark(Palette::Role::Danger);
@@ -103,6 +128,9 @@ void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
     // Read from one screenshot: the sign's top, the button's top, and the
     // number of text lines between the title and the button. The daemon's
     // short text takes one line; the default explanation two.
+    // The button is drawn a little lighter while the pointer is over it.
+    const QColor accent = dark(Palette::Role::Accent);
+    const QColor hovered = accent.lighter(110);
     int sign = -1;
     int button = -1;
     int detailLines = 0;
@@ -116,7 +144,7 @@ void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
                 sign = y;
         }
         for (int y = sign + 90; sign > 0 && y < 600 && button < 0; ++y) {
-            if (E2eSession::near(at(200, y), dark(Palette::Role::Accent)))
+            if (E2eSession::near(at(200, y), accent) || E2eSession::near(at(200, y), hovered))
                 button = y;
         }
         detailLines = 0;
@@ -135,7 +163,7 @@ void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
     QCOMPARE(detailLines, 1);
     QVERIFY(s.countNear(s.trayIcon().rect, QColor("#E5484D")) >= 8);
 
-    s.clickMain(QPoint(60, button + 10));
+    QVERIFY2(s.clickControl(kButton, QStringLiteral("Try again")), s.failure());
     QTRY_COMPARE_WITH_TIMEOUT(s.daemonLog().count(kConnect), 2, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(
         E2eSession::near(s.mainPixel(Probe::kTitleDot), dark(Palette::Role::Success)), 10000);

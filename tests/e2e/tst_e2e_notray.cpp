@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include "testmain.h"
+
 // A desktop with no system tray (no trayer): the window is the application.
 // Closing it quits the way the popup's Quit does, and --minimized leaves it
 // minimised on the taskbar; with a tray both behave as before.
@@ -17,8 +19,8 @@ private slots:
     void minimizedStart();
 
 private:
-    // Xvfb, trayer only when asked, the daemon, and the app once it talks to it.
-    void startAll(bool withTray, const QStringList &args);
+    // The daemon, and the app once it talks to it; false if either did not come.
+    bool startDaemonAndApp(const QStringList &args);
     // "Iconic State", "Normal State" or nothing: the state the window asks
     // the window manager for.
     QByteArray requestedState(qulonglong window) const;
@@ -28,18 +30,17 @@ private:
 
 namespace {
 
-constexpr QPoint kCloseButton{361, 33}; // the title bar's "✕"
 const QByteArray kStatusQuery = "{\"cmd\":\"status\"}";
 
 } // namespace
 
-void TestE2eNoTray::startAll(bool withTray, const QStringList &args)
+bool TestE2eNoTray::startDaemonAndApp(const QStringList &args)
 {
-    E2E_START_DESKTOP_WITH_TRAY(m_session, withTray);
-    QVERIFY(m_session->startDaemon());
+    if (!m_session->startDaemon())
+        return false;
     m_session->startApp(args);
     // Fully up: the first words to the daemon go out after the window would be shown.
-    QTRY_VERIFY_WITH_TIMEOUT(m_session->daemonReceived(kStatusQuery), 20000);
+    return QTest::qWaitFor([&] { return m_session->daemonReceived(kStatusQuery); }, 20000);
 }
 
 QByteArray TestE2eNoTray::requestedState(qulonglong window) const
@@ -69,10 +70,13 @@ void TestE2eNoTray::closeButton()
 {
     QFETCH(bool, withTray);
 
-    startAll(withTray, {});
+    E2E_START_DESKTOP_WITH_TRAY(m_session, withTray);
+    E2E_REQUIRE_CONTROLS(m_session);
+    QVERIFY2(startDaemonAndApp({}), "the app did not start talking to the daemon");
     E2eSession &s = *m_session;
     QTRY_VERIFY_WITH_TIMEOUT(s.mainWindow().id, 20000);
-    s.clickMain(kCloseButton);
+    // The title bar's "✕".
+    QVERIFY2(s.clickControl(QStringLiteral("push button"), QStringLiteral("Close")), s.failure());
     if (withTray) {
         QTRY_COMPARE_WITH_TIMEOUT(s.mainWindow().id, 0ull, 10000);
         QTest::qWait(500);
@@ -97,7 +101,9 @@ void TestE2eNoTray::minimizedStart()
 {
     QFETCH(bool, withTray);
 
-    startAll(withTray, {QStringLiteral("--minimized")});
+    E2E_START_DESKTOP_WITH_TRAY(m_session, withTray);
+    QVERIFY2(startDaemonAndApp({QStringLiteral("--minimized")}),
+             "the app did not start talking to the daemon");
     E2eSession &s = *m_session;
     if (withTray) {
         QCOMPARE(s.mainWindow().id, 0ull);
@@ -119,5 +125,5 @@ void TestE2eNoTray::minimizedStart()
     QCOMPARE(s.app()->state(), QProcess::Running);
 }
 
-QTEST_MAIN(TestE2eNoTray)
+KESTRIX_TEST_MAIN(TestE2eNoTray)
 #include "tst_e2e_notray.moc"

@@ -44,12 +44,13 @@ void TestE2eStart::trayIconGreyAndLoginScreen()
 {
     E2eSession &s = *m_session;
     s.startApp();
-    QTRY_VERIFY_WITH_TIMEOUT(s.trayIcon().id, 20000);
+    const QRect icon = s.waitForTrayIcon().rect;
+    QVERIFY2(!icon.isEmpty(), "no icon settled in the tray");
     // The grey dot, and no other state's colour, on the docked icon.
     const QColor grey("#8A93A3");
-    QTRY_VERIFY_WITH_TIMEOUT(s.countNear(s.trayIcon().rect, grey) >= 8, 10000);
-    QCOMPARE(s.countNear(s.trayIcon().rect, QColor("#2FBF71")), 0);
-    QCOMPARE(s.countNear(s.trayIcon().rect, QColor("#F0A500")), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(s.countNear(icon, grey) >= 8, 10000);
+    QCOMPARE(s.countNear(icon, QColor("#2FBF71")), 0);
+    QCOMPARE(s.countNear(icon, QColor("#F0A500")), 0);
 
     QTRY_VERIFY_WITH_TIMEOUT(s.mainWindow().id, 20000);
     // It talks to the daemon: handshake with the daemon's token, then a status query.
@@ -69,7 +70,7 @@ void TestE2eStart::minimizedThenSecondStartShowsWindow()
 {
     E2eSession &s = *m_session;
     QProcess *first = s.startApp({QStringLiteral("--minimized")});
-    QTRY_VERIFY_WITH_TIMEOUT(s.trayIcon().id, 20000);
+    QVERIFY2(s.waitForTrayIcon().id, "no icon settled in the tray");
     // Fully up: the first words to the daemon go out 200 ms after the event
     // loop started, long after a window would have been shown.
     QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kStatusQuery), 10000);

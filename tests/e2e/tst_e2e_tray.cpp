@@ -46,13 +46,14 @@ QByteArray TestE2eTray::openPopup(const QStringList &args)
         return "the daemon did not start";
     s.startApp(args);
     // Up and talking to the daemon, before the first click.
-    if (!QTest::qWaitFor([&] { return s.trayIcon().id != 0; }, 20000))
-        return "no tray icon";
+    const E2eSession::Window icon = s.waitForTrayIcon();
+    if (!icon.id)
+        return "no icon settled in the tray";
     if (!QTest::qWaitFor([&] { return s.daemonReceived(kStatusQuery); }, 10000))
         return "the app did not ask the daemon for its status";
     if (s.popupWindow().id != 0)
         return "the popup was open before the click";
-    s.click(s.trayIcon().rect.center(), 3);
+    s.click(icon.rect.center(), 3);
     if (!QTest::qWaitFor([&] { return s.popupWindow().id != 0; }, 10000))
         return "the right click opened no popup";
     return {};
@@ -115,6 +116,7 @@ void TestE2eTray::popupQuitEndsAppAndDaemon()
 {
     QFETCH(QString, killSwitch);
     QFETCH(bool, daemonShutDown);
+    E2E_REQUIRE_CONTROLS(m_session);
     E2eSession &s = *m_session;
     // The daemon starts signed in with that mode, as a service remembers it.
     QVERIFY(s.setDaemonState(true, killSwitch));
@@ -125,7 +127,7 @@ void TestE2eTray::popupQuitEndsAppAndDaemon()
 
     // The quit button ends the process. With the kill switch at "never" the
     // daemon is asked to shut down, and does; otherwise it is left running.
-    s.click(s.popupWindow().rect.topLeft() + QPoint(220, 172));
+    QVERIFY2(s.clickControl(QStringLiteral("push button"), QStringLiteral("Quit")), s.failure());
     QProcess *app = s.app();
     QVERIFY(app->waitForFinished(15000));
     QCOMPARE(app->exitStatus(), QProcess::NormalExit);
@@ -144,6 +146,7 @@ void TestE2eTray::popupQuitEndsAppAndDaemon()
 
 void TestE2eTray::daemonRestartWhileRunning()
 {
+    E2E_REQUIRE_CONTROLS(m_session);
     E2eSession &s = *m_session;
     QVERIFY(s.startDaemon({"--auto-login", "0"}));
     QProcess *app = s.startApp();

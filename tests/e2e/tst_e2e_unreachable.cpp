@@ -7,6 +7,8 @@
 #include <QLocalSocket>
 #include <QtTest>
 
+#include "testmain.h"
+
 // The daemon's socket is not there when the app starts: after the quick
 // round the login screen says so and offers "Retry now"; the app keeps
 // trying on the slow schedule; and the button reaches a daemon at once.
@@ -25,8 +27,7 @@ private:
 
 namespace {
 
-constexpr QPoint kRetryNow{200, 497};                // the button above "Sign in"
-constexpr QPoint kRetryNowFill{70, 497};             // inside it, left of its text
+constexpr QPoint kRetryNowFill{70, 497};             // inside the button, left of its text
 constexpr QRect kUnreachableLine{40, 250, 320, 200}; // around the line, window coordinates
 
 QColor dark(Palette::Role role)
@@ -51,6 +52,7 @@ bool TestE2eUnreachable::showsRetryNow() const
 void TestE2eUnreachable::lateSocketAndRetryNow()
 {
     E2E_START_DESKTOP(m_session);
+    E2E_REQUIRE_CONTROLS(m_session);
     E2eSession &s = *m_session;
     // The daemon runs, but its socket is parked where the app does not look.
     QVERIFY(s.startDaemon({"--auto-login", "0"}));
@@ -86,7 +88,8 @@ void TestE2eUnreachable::lateSocketAndRetryNow()
 
     // The daemon is back; "Retry now" reaches it long before the schedule would.
     QVERIFY(QFile::rename(parked, socket));
-    s.clickMain(kRetryNow);
+    QVERIFY2(s.clickControl(QStringLiteral("push button"), QStringLiteral("Retry now")),
+             s.failure());
     QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived("{\"cmd\":\"status\"}"), 10000);
     const qint64 reached = clock.elapsed();
     QVERIFY2(reached - second < 3500, qPrintable(QString::number(reached - second)));
@@ -95,8 +98,8 @@ void TestE2eUnreachable::lateSocketAndRetryNow()
     // Answered: the login screen is as usual, without the line.
     QTRY_VERIFY_WITH_TIMEOUT(!showsRetryNow(), 10000);
     QVERIFY(s.showsLoginScreen());
-    QVERIFY(s.signIn());
+    QVERIFY2(s.signIn(), s.failure());
 }
 
-QTEST_MAIN(TestE2eUnreachable)
+KESTRIX_TEST_MAIN(TestE2eUnreachable)
 #include "tst_e2e_unreachable.moc"

@@ -1,7 +1,6 @@
 #include "daemon/relauncher.h"
 #include "daemon/relaunchscript.h"
 #include "e2esession.h"
-#include "settings/palette.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -17,14 +16,6 @@
 // update, the daemon confirms it is updating, and the app leaves the
 // relauncher behind and quits. The relauncher then runs for real against a
 // stand-in systemctl, and starts a stand-in in the app's place.
-// The width range of an update button, measured a few pixels below its
-// rounded top.
-struct Widths
-{
-    int min;
-    int max;
-};
-
 class TestE2eUpdate : public QObject
 {
     Q_OBJECT
@@ -35,10 +26,7 @@ private slots:
     void applyingAnUpdateQuitsAndLeavesTheRelauncher();
 
 private:
-    int accentButtonMiddle(int x, const Widths &widths) const;
-    int scrollToUpdateButton(const Widths &widths) const;
-    // Clicks the update button until the daemon receives the command.
-    bool clickUpdateButton(const Widths &widths, const QByteArray &command);
+    bool clickUpdateButton(const QString &name, const QByteArray &command);
     QString relaunchFolder() const;
     void setServiceState(const QByteArray &state);
     QStringList logEntries(const QString &folder) const;
@@ -70,11 +58,6 @@ printf '%s\n' "$@" >"$0.report.tmp"
 mv -- "$0.report.tmp" "$0.report"
 )sh";
 
-// A column through the right end of both update buttons, clear of their texts.
-constexpr int kButtonColumn = 345;
-constexpr Widths kInstallWidth{80, 115};  // 100 px
-constexpr Widths kRestartWidth{120, 160}; // 140 px
-
 const QByteArray kInstall = R"({"cmd":"install_update"})";
 const QByteArray kApply = R"({"cmd":"apply_update"})";
 const QByteArray kShutdown = R"({"cmd":"shutdown"})";
@@ -90,6 +73,7 @@ QByteArray readAll(const QString &path)
 void TestE2eUpdate::init()
 {
     E2E_START_DESKTOP(m_session);
+    E2E_REQUIRE_CONTROLS(m_session);
     QVERIFY(m_session->addStandIn(QStringLiteral("systemctl"), kFakeSystemctl));
     // The service stays up until the test says otherwise: the script waits.
     setServiceState("active");
@@ -118,77 +102,31 @@ void TestE2eUpdate::setServiceState(const QByteArray &state)
              file.rename(m_session->root() + QStringLiteral("/standins/state"))));
 }
 
-// The middle (window coordinates) of the first accent-filled button that
-// crosses column x of the main window and is as wide as told, or -1. The
-// update banner's buttons are at least 20 px tall; its border and progress
-// bar are thinner, a toggle switch or a language button narrower.
-int TestE2eUpdate::accentButtonMiddle(int x, const Widths &widths) const
+// Scrolls the settings to their end, where the update banner is, and clicks
+// the button of that name once it stays put (a click while the list still
+// glides only stops it), until the daemon receives the command.
+bool TestE2eUpdate::clickUpdateButton(const QString &name, const QByteArray &command)
 {
-    const E2eSession::Window main = m_session->mainWindow();
-    if (!main.id)
-        return -1;
-    const QImage shot = m_session->screenshot();
-    // A button is drawn a little lighter while the pointer is over it.
-    const QColor accent = Palette::color(Palette::Role::Accent, true);
-    const QColor hovered = accent.lighter(110);
-    const auto isAccent = [&](const QPoint &at) {
-        const QColor c = shot.pixelColor(main.rect.topLeft() + at);
-        return E2eSession::near(c, accent) || E2eSession::near(c, hovered);
-    };
-    int runStart = -1;
-    for (int y = 60; y < 610; ++y) {
-        const bool inside = isAccent(QPoint(x, y));
-        if (inside && runStart < 0)
-            runStart = y;
-        if (!inside && runStart >= 0) {
-            const int middle = (runStart + y) / 2;
-            const int row = runStart + 6; // above the button's text
-            int left = x;
-            int right = x;
-            while (left > 0 && isAccent(QPoint(left - 1, row)))
-                --left;
-            while (right < main.rect.width() - 1 && isAccent(QPoint(right + 1, row)))
-                ++right;
-            const int width = right - left + 1;
-            if (y - runStart >= 20 && width >= widths.min && width <= widths.max)
-                return middle;
-            runStart = -1;
-        }
-    }
-    return -1;
-}
-
-// Scrolls the settings to their end, where the update banner is, with the
-// pointer clear of the buttons (a button under it is drawn lighter), then
-// looks for an update button: the middle of the first one, or -1.
-int TestE2eUpdate::scrollToUpdateButton(const Widths &widths) const
-{
-    const E2eSession::Window main = m_session->mainWindow();
-    for (int i = 0; main.id && i < 5; ++i)
-        m_session->click(main.rect.topLeft() + QPoint(200, 300), 5); // the wheel, down
-    return accentButtonMiddle(kButtonColumn, widths);
-}
-
-bool TestE2eUpdate::clickUpdateButton(const Widths &widths, const QByteArray &command)
-{
+    E2eSession &s = *m_session;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!QTest::qWaitFor([&] { return scrollToUpdateButton(widths) > 0; }, 20000))
+        const E2eSession::Window main = s.mainWindow();
+        if (!main.id)
             return false;
-        // A click while the list still glides only stops it: wait until the
-        // button stays put between two looks.
-        int y = -1;
-        int previous = -2;
+        for (int i = 0; i < 5; ++i)
+            s.click(main.rect.topLeft() + QPoint(200, 300), 5); // the wheel, down
+        QRect at;
+        QRect before;
         if (!QTest::qWaitFor(
                 [&] {
-                    previous = y;
-                    y = accentButtonMiddle(kButtonColumn, widths);
-                    return y > 0 && y == previous;
+                    before = at;
+                    return s.findControl(QStringLiteral("push button"), name, &at) &&
+                           at == before && main.rect.contains(at);
                 },
-                10000))
+                20000))
             continue;
-        m_session->clickMain(QPoint(kButtonColumn, y));
+        s.click(at.center());
         // As a person would, click again if the click was taken for something else.
-        if (QTest::qWaitFor([&] { return m_session->daemonReceived(command); }, 5000))
+        if (QTest::qWaitFor([&] { return s.daemonReceived(command); }, 5000))
             return true;
     }
     return false;
@@ -223,12 +161,15 @@ void TestE2eUpdate::applyingAnUpdateQuitsAndLeavesTheRelauncher()
     QVERIFY2(s.signIn(), s.failure());
 
     // Settings, scrolled to the end where the update banner is.
-    s.clickMain(Probe::kSettingsButton);
+    QVERIFY2(s.clickControl(QStringLiteral("push button"), QStringLiteral("Settings")),
+             s.failure());
 
     // Install: the download runs to its end, and the restart button comes.
-    QVERIFY2(clickUpdateButton(kInstallWidth, kInstall), "no install by the install button");
+    QVERIFY2(clickUpdateButton(QStringLiteral("Update"), kInstall),
+             (QByteArray("no install by the install button: ") + s.failure()).constData());
     // Apply: the daemon confirms it is updating and ends; the app follows.
-    QVERIFY2(clickUpdateButton(kRestartWidth, kApply), "no apply by the restart button");
+    QVERIFY2(clickUpdateButton(QStringLiteral("Restart"), kApply),
+             (QByteArray("no apply by the restart button: ") + s.failure()).constData());
     QCOMPARE(s.daemonLog().count(kInstall), 1);
     QVERIFY2(app->waitForFinished(20000), "the app did not quit");
     QCOMPARE(app->exitStatus(), QProcess::NormalExit);

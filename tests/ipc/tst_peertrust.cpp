@@ -2,17 +2,11 @@
 #include "ipc/peertrust.h"
 
 #include "clientfixture.h"
+#include "foreignserver.h"
 
 #include <QLocalServer>
 #include <QtTest>
 
-#include <cerrno>
-#include <grp.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // Whom the client accepts as its daemon, and what a refused one receives.
@@ -87,68 +81,6 @@ void TestPeerTrust::ownServerIdentified()
     QVERIFY(daemon.lines().first().startsWith(R"({"magic":"KESTRIX_IPC")"));
 }
 
-namespace {
-
-constexpr uid_t kNobody = 65534;
-
-// Runs in a forked child as another user: serves the socket and reports, per
-// connection, how many bytes the client wrote before it went away.
-[[noreturn]] void serveAsNobody(const QByteArray &socketPath, int reportFd)
-{
-    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
-        const char cannot = 'E'; // root without the right to change user (a container)
-        _exit(write(reportFd, &cannot, 1) == 1 ? 2 : 3);
-    }
-    const int server = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    if (server < 0 || size_t(socketPath.size()) >= sizeof addr.sun_path)
-        _exit(3);
-    memcpy(addr.sun_path, socketPath.constData(), size_t(socketPath.size()));
-    // The kernel records the listener's credentials at listen(): after the drop.
-    if (bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        listen(server, 8) != 0)
-        _exit(4);
-    const char ready = 'L';
-    if (write(reportFd, &ready, 1) != 1)
-        _exit(5);
-    for (;;) {
-        const int peer = accept(server, nullptr, nullptr);
-        if (peer < 0)
-            continue;
-        qint64 received = 0;
-        char buffer[4096];
-        for (;;) {
-            pollfd p = {peer, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0)
-                break; // a client that stays silent and connected: report what came
-            const ssize_t n = read(peer, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            received += n;
-        }
-        close(peer);
-        if (write(reportFd, &received, sizeof received) != sizeof received)
-            _exit(6);
-    }
-}
-
-bool readReport(int fd, void *data, size_t size, int timeoutMs)
-{
-    pollfd p = {fd, POLLIN, 0};
-    // Keep the client's event loop running while the child works.
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (poll(&p, 1, 0) == 1)
-            return read(fd, data, size) == ssize_t(size);
-        QTest::qWait(20);
-    }
-    return false;
-}
-
-} // namespace
-
 void TestPeerTrust::foreignServerRefused()
 {
     if (geteuid() != 0)
@@ -157,7 +89,9 @@ void TestPeerTrust::foreignServerRefused()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QByteArray path = QFile::encodeName(dir.path()) + "/foreign.sock";
-    QCOMPARE(chown(QFile::encodeName(dir.path()).constData(), kNobody, kNobody), 0);
+    QCOMPARE(chown(QFile::encodeName(dir.path()).constData(), ForeignServer::kNobody,
+                   ForeignServer::kNobody),
+             0);
     qputenv("KESTRIX_PIPE", path);
     QTemporaryDir programData; // a real token that must not leave
     qputenv("PROGRAMDATA", programData.path().toUtf8());
@@ -167,26 +101,16 @@ void TestPeerTrust::foreignServerRefused()
     token.write("s3cr3t");
     token.close();
 
-    int report[2];
-    QCOMPARE(pipe(report), 0);
-    const pid_t child = fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        close(report[0]);
-        serveAsNobody(path, report[1]);
-    }
-    close(report[1]);
+    ForeignServer foreign;
     auto cleanup = qScopeGuard([&] {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        close(report[0]);
+        foreign.stop();
         qunsetenv("PROGRAMDATA");
         qunsetenv("KESTRIX_PIPE");
     });
-    char ready = 0;
-    QVERIFY2(readReport(report[0], &ready, 1, 10000), "the child did not start serving");
-    if (ready == 'E')
+    const ForeignServer::Start started = foreign.start(QFile::decodeName(path));
+    if (started == ForeignServer::Start::CannotChangeUser)
         QSKIP("this root may not switch to uid 65534 (no CAP_SETUID)");
+    QVERIFY2(started == ForeignServer::Start::Serving, "the child did not start serving");
 
     PipeClient client;
     QStringList statuses;
@@ -196,8 +120,7 @@ void TestPeerTrust::foreignServerRefused()
     // Two attempts, the first and its retry: both refused, both empty-handed.
     for (int attempt = 0; attempt < 2; ++attempt) {
         qint64 received = -1;
-        QVERIFY2(readReport(report[0], &received, sizeof received, 10000),
-                 "the foreign server saw no connection");
+        QVERIFY2(foreign.nextConnection(&received, 10000), "the foreign server saw no connection");
         QCOMPARE(received, qint64(0));
     }
     QCOMPARE(client.status(), QStringLiteral("error: daemon identity not verified"));

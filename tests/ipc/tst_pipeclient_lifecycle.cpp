@@ -127,7 +127,8 @@ void TestPipeClientLifecycle::partialLineDoesNotSurviveReconnect()
 {
     ConnectedClient c;
     QVERIFY(c.start());
-    c.daemon.sendRaw(R"({"type":"status","status":"conn)");
+    const QByteArray unfinished = R"({"type":"status","status":"conn)";
+    QVERIFY2(c.daemon.sendRaw(unfinished), "no client connected");
     QTest::qWait(100);
     c.daemon.drop();
     QVERIFY(c.daemon.waitForConnection(2));
@@ -140,7 +141,7 @@ void TestPipeClientLifecycle::oversizedLineKeepsConnection()
     ConnectedClient c;
     QVERIFY(c.start());
     QSignalSpy status(c.client.get(), &PipeClient::statusChanged);
-    c.daemon.sendRaw(QByteArray(3 * 1024 * 1024, 'a'));
+    QVERIFY2(c.daemon.sendRaw(QByteArray(3 * 1024 * 1024, 'a')), "no client connected");
     QVERIFY(c.deliver({"", R"({"type":"login_complete"})"}));
     QVERIFY(c.client->authenticated());
     QCOMPARE(c.daemon.disconnects(), 0);

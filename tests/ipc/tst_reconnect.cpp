@@ -157,7 +157,7 @@ void TestReconnect::lateDaemonIsReachedBySlowSchedule()
     QVERIFY(daemon.waitForConnection(1, 10000));
     QVERIFY(daemon.waitForLines(1));     // the handshake
     QVERIFY(client.daemonUnreachable()); // connected is not yet ready
-    daemon.send(R"({"type":"ready","version":"1.0"})");
+    QVERIFY2(daemon.send(R"({"type":"ready","version":"1.0"})"), "no client connected");
     QTRY_VERIFY(!client.daemonUnreachable());
     QCOMPARE(client.nextAttemptAt(), 0.0);
 }
@@ -242,7 +242,7 @@ void TestReconnect::retryNowAttemptsAtOnceAndRestartsTheRound()
     client.retryNow();
     QVERIFY(daemon.waitForConnection(1, 10000));
     QVERIFY(clock.elapsed() < 10000);
-    daemon.send(R"({"type":"ready","version":"1.0"})");
+    QVERIFY2(daemon.send(R"({"type":"ready","version":"1.0"})"), "no client connected");
     QTRY_VERIFY(!client.daemonUnreachable());
 }
 
@@ -259,7 +259,7 @@ void TestReconnect::retryNowDoesNothingWhileReachable()
 
     // Connected and ready: no second connection.
     QVERIFY(daemon.connectClient(client));
-    daemon.send(R"({"type":"ready","version":"1.0"})");
+    QVERIFY2(daemon.send(R"({"type":"ready","version":"1.0"})"), "no client connected");
     QTRY_COMPARE(client.status(), QStringLiteral("ready — daemon v1.0"));
     client.retryNow();
     QTest::qWait(300);

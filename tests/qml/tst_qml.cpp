@@ -7,7 +7,10 @@
 #include <QTemporaryDir>
 #include <QtQuickTest/quicktest.h>
 
+#include "testmain.h"
+
 #include <memory>
+#include <vector>
 
 // The compiled-in interface module, served from qrc:/qml.
 Q_IMPORT_QML_PLUGIN(qmlPlugin)
@@ -49,6 +52,26 @@ private:
     std::unique_ptr<AppSettings> m_settings;
 };
 
-QUICK_TEST_MAIN_WITH_SETUP(kestrix_qml, Setup)
+// Qt Quick Test's main under the tests' convention (testmain.h): a run whose
+// every test skipped reports as skipped, and a QML warning no test expected
+// (a TypeError, an undefined text, a binding loop) fails it.
+int main(int argc, char *argv[])
+{
+    QTEST_SET_MAIN_SOURCE_PATH
+    Setup setup;
+    return KestrixTest::execWith(KestrixTest::arguments(argc, argv), KestrixTest::Warnings::Strict,
+                                 [&setup](const QStringList &args) {
+                                     QList<QByteArray> bytes;
+                                     for (const QString &arg : args)
+                                         bytes << arg.toLocal8Bit();
+                                     std::vector<char *> pointers;
+                                     for (QByteArray &arg : bytes)
+                                         pointers.push_back(arg.data());
+                                     pointers.push_back(nullptr);
+                                     return quick_test_main_with_setup(
+                                         int(bytes.size()), pointers.data(), "kestrix_qml", nullptr,
+                                         &setup);
+                                 });
+}
 
 #include "tst_qml.moc"

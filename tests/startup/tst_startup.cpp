@@ -17,7 +17,7 @@
 
 // The real binary's start-up: single instance, window or not, and the delay
 // before the first word to the daemon. Runs under an X server with a system
-// tray (with-xvfb.sh --tray), so the window can be seen from outside with
+// tray (kestrix_with_desktop --tray), so the window can be seen from outside with
 // xdotool.
 class TestStartup : public QObject
 {

@@ -34,13 +34,16 @@ public:
     void stopListening() { m_server.close(); }
     QString path() const { return m_path; }
 
-    // Sends one event line (a line feed is added) or raw bytes.
-    void send(const QByteArray &line) { sendRaw(line + '\n'); }
-    void sendRaw(const QByteArray &bytes)
+    // Sends one event line (a line feed is added) or raw bytes; false when
+    // no client is connected to take them (check with QVERIFY2).
+    [[nodiscard]] bool send(const QByteArray &line) { return sendRaw(line + '\n'); }
+    [[nodiscard]] bool sendRaw(const QByteArray &bytes)
     {
-        QVERIFY(m_peer);
-        m_peer->write(bytes);
+        if (!m_peer || m_peer->state() != QLocalSocket::ConnectedState)
+            return false;
+        const bool written = m_peer->write(bytes) == bytes.size();
         m_peer->flush();
+        return written;
     }
 
     // Connects the client and waits for its handshake line, then forgets it:
@@ -56,13 +59,17 @@ public:
 
     // Sends the event lines, then waits until the client has handled all of
     // them: events are handled in order, so a "pong" sent last marks the end.
+    // False when no client took them or it did not get to the end in time.
     bool deliver(PipeClient &client, const QList<QByteArray> &lines, int timeoutMs = 5000)
     {
         const QString tag = QStringLiteral("marker-%1").arg(++m_marker);
         QSignalSpy done(&client, &PipeClient::versionReceived);
-        for (const QByteArray &line : lines)
-            send(line);
-        send(R"({"type":"pong","version":")" + tag.toUtf8() + R"("})");
+        for (const QByteArray &line : lines) {
+            if (!send(line))
+                return false;
+        }
+        if (!send(R"({"type":"pong","version":")" + tag.toUtf8() + R"("})"))
+            return false;
         return QTest::qWaitFor(
             [&] {
                 for (const QList<QVariant> &args : done)

@@ -8,6 +8,8 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include <functional>
+
 // The end of every test binary that uses these mains, beyond QTest::qExec:
 //  - a run in which every test function was skipped exits with kSkipExitCode,
 //    so CTest (SKIP_RETURN_CODE) reports it as skipped rather than passed;
@@ -57,6 +59,8 @@ inline TapSummary readTap(const QString &path)
         QStringLiteral(R"(^(not )?ok \d+ - (.*?)( # SKIP.*)?$)"));
     static const QRegularExpression severity(QStringLiteral(R"(^\s+- severity: (\w+))"));
     static const QRegularExpression message(QStringLiteral(R"(^\s+message: (.*)$)"));
+    static const QRegularExpression frameFunction(
+        QStringLiteral(R"(^(\w+::)?(initTestCase|cleanupTestCase)\()"));
     TapSummary summary;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -69,8 +73,8 @@ inline TapSummary readTap(const QString &path)
         if (const QRegularExpressionMatch m = result.match(line); m.hasMatch()) {
             function = m.captured(2);
             pendingSeverity.clear();
-            const bool frame = function.startsWith(QLatin1String("initTestCase(")) ||
-                               function.startsWith(QLatin1String("cleanupTestCase("));
+            // Qt Quick Test names each TestCase: "Name::initTestCase()".
+            const bool frame = frameFunction.match(function).hasMatch();
             if (m.capturedLength(3) > 0)
                 ++summary.skipped;
             else if (!frame)
@@ -102,21 +106,22 @@ inline bool choosesOwnOutput(const QStringList &args)
     return false;
 }
 
-inline int exec(QObject *test, int argc, char **argv, Warnings warnings = Warnings::Tolerated)
+// Runs a test with the arguments given (Qt Test's own, as argv would hold
+// them) and reads its TAP log back as above. `run` is QTest::qExec or any
+// other runner that takes Qt Test's options, such as Qt Quick Test's.
+inline int execWith(QStringList args, Warnings warnings,
+                    const std::function<int(const QStringList &)> &run)
 {
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
     if (choosesOwnOutput(args))
-        return QTest::qExec(test, args);
+        return run(args);
 
     QTemporaryFile tap;
     if (!tap.open())
-        return QTest::qExec(test, args);
+        return run(args);
     tap.close();
     args << QStringLiteral("-o") << QStringLiteral("-,txt") << QStringLiteral("-o")
          << tap.fileName() + QStringLiteral(",tap");
-    const int result = QTest::qExec(test, args);
+    const int result = run(args);
     const TapSummary summary = readTap(tap.fileName());
 
     if (warnings == Warnings::Strict && !summary.unexpectedMessages.isEmpty()) {
@@ -128,6 +133,20 @@ inline int exec(QObject *test, int argc, char **argv, Warnings warnings = Warnin
     if (result == 0 && summary.ran == 0 && summary.skipped > 0)
         return kSkipExitCode;
     return result;
+}
+
+inline QStringList arguments(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
+}
+
+inline int exec(QObject *test, int argc, char **argv, Warnings warnings = Warnings::Tolerated)
+{
+    return execWith(arguments(argc, argv), warnings,
+                    [test](const QStringList &args) { return QTest::qExec(test, args); });
 }
 
 } // namespace KestrixTest

@@ -4,11 +4,10 @@
 #include <QApplication>
 #include <QCursor>
 #include <QLabel>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QtTest>
 
+#include "testdesktop.h"
 #include "testmain.h"
 
 #include <algorithm>
@@ -328,20 +327,19 @@ void TestTrayManager::trayComingAndGoingIsNoticed()
     // noticed without anyone asking.
     if (QGuiApplication::platformName() != QLatin1String("xcb") || trayExpected())
         QSKIP("needs an X server without a tray (the tst_traymanager_trayless run)");
-    if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
-        QSKIP("trayer is not installed (tools/install-deps installs it)");
-
     TrayManager tray;
     QVERIFY(!tray.trayAvailable());
     QSignalSpy changed(&tray, &TrayManager::trayAvailableChanged);
-    QProcess trayer;
-    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top")});
-    QVERIFY(trayer.waitForStarted());
+    TestDesktop desktop;
+    QString error;
+    const TestDesktop::Result started = desktop.startTray(&error, qEnvironmentVariable("DISPLAY"));
+    if (started == TestDesktop::Result::Missing)
+        QSKIP(qPrintable(error));
+    QVERIFY2(started == TestDesktop::Result::Started, qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(tray.trayAvailable(), 20000);
     QCOMPARE(changed.count(), 1);
 
-    trayer.kill();
-    trayer.waitForFinished();
+    desktop.stopTray();
     QTRY_VERIFY_WITH_TIMEOUT(!tray.trayAvailable(), 20000);
     QCOMPARE(changed.count(), 2);
 }

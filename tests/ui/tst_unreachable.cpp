@@ -119,7 +119,7 @@ void TestUnreachable::lineAndRetryNow()
                  ui.settings.t().value(QStringLiteral("statusConnecting")).toString());
 
     // Answered: the line and the button go.
-    ui.daemon.send(R"({"type":"ready","version":"1.0"})");
+    QVERIFY2(ui.daemon.send(R"({"type":"ready","version":"1.0"})"), "no client connected");
     QTRY_VERIFY(!UiShell::shown(line));
     QVERIFY(!UiShell::shown(retry));
 }

@@ -115,7 +115,8 @@ int main(int argc, char *argv[])
         // a third of the time to the first frame. The tray icon is drawn from it.
         QApplication::setWindowIcon(iconInSizes(QStringLiteral(":/icon-256.png")));
         trayManager.showIcon();
-        // Before anything talks to the daemon: start it if its service is not up.
+        // Start the daemon if its service is not up (asked off this thread; the
+        // pipe client retries until the daemon answers).
         launcher.ensureDaemonRunning();
     });
 
@@ -167,7 +168,7 @@ int main(int argc, char *argv[])
     }
 
     QTimer::singleShot(kFirstConnectDelayMs, Qt::PreciseTimer, &pipeClient, [&] {
-        deferred.runNow(); // the daemon is started before it is spoken to
+        deferred.runNow(); // the daemon is under way before it is spoken to
         pipeClient.connectToPipe();
     });
 

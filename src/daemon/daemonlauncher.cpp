@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThreadPool>
 
 #ifdef Q_OS_WIN
 #include "daemon/win32process.h"
@@ -43,26 +44,36 @@ bool startDetached(const QString &executable)
 #endif
 }
 
+DaemonLauncher::Outcome launch(const QString &directory, const DaemonLauncher::ServiceQuery &query)
+{
+    const ServiceState state = query ? query() : queryPlatformService();
+    if (daemonActionFor(state) == DaemonAction::StartNothing)
+        return DaemonLauncher::Outcome::ServiceUp;
+
+    const QString executable =
+        directory + QLatin1Char('/') + DaemonLauncher::daemonExecutableName();
+    if (!QFileInfo(executable).isFile())
+        return DaemonLauncher::Outcome::NoExecutable;
+
+    return startDetached(executable) ? DaemonLauncher::Outcome::Started
+                                     : DaemonLauncher::Outcome::StartFailed;
+}
+
 } // namespace
 
 DaemonLauncher::DaemonLauncher(QObject *parent) : QObject(parent) {}
 
 void DaemonLauncher::ensureDaemonRunning()
 {
-    launchIfNeeded();
+    // Asking systemd means waiting for systemctl (up to its timeout): never
+    // on the interface thread. The pipe client retries until the daemon is up.
+    QThreadPool::globalInstance()->start(
+        [directory = daemonDirectory(), query = m_serviceQuery] { launch(directory, query); });
 }
 
 DaemonLauncher::Outcome DaemonLauncher::launchIfNeeded()
 {
-    const ServiceState state = m_serviceQuery ? m_serviceQuery() : queryPlatformService();
-    if (daemonActionFor(state) == DaemonAction::StartNothing)
-        return Outcome::ServiceUp;
-
-    const QString executable = daemonDirectory() + QLatin1Char('/') + daemonExecutableName();
-    if (!QFileInfo(executable).isFile())
-        return Outcome::NoExecutable;
-
-    return startDetached(executable) ? Outcome::Started : Outcome::StartFailed;
+    return launch(daemonDirectory(), m_serviceQuery);
 }
 
 void DaemonLauncher::scheduleRelaunch()

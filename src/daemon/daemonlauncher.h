@@ -27,8 +27,10 @@ public:
 
     explicit DaemonLauncher(QObject *parent = nullptr);
 
+    // Returns at once: the service is asked, and the daemon started, on a
+    // worker thread.
     void ensureDaemonRunning();
-    // The same, telling what happened.
+    // The same on this thread, telling what happened.
     Outcome launchIfNeeded();
 
     // Writes the relauncher script and starts it; returns without waiting.

@@ -7,8 +7,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
+
+#include <atomic>
 
 // The daemon check at start-up: what each service state leads to, and the
 // daemon executable started for real from a folder with an awkward name.
@@ -27,6 +31,7 @@ private slots:
     void outcome_data();
     void outcome();
     void startsWithForegroundOnlyAndDoesNotWait();
+    void ensureRunningAsksOffTheCallingThread();
 #endif
 };
 
@@ -220,6 +225,37 @@ void TestDaemonLauncher::outcome()
     } else {
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     }
+}
+
+void TestDaemonLauncher::ensureRunningAsksOffTheCallingThread()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString dir = awkwardFolder(root);
+    QVERIFY(!dir.isEmpty());
+    QVERIFY(placeDaemonFile(dir, DaemonFile::StandIn));
+
+    // The service's answer waits for this thread: had the question been asked
+    // here, it would have waited its 10 s out first.
+    QSemaphore answer;
+    std::atomic<bool> answeredInTime{false};
+    std::atomic<QThread *> askedOn{nullptr};
+    DaemonLauncher launcher;
+    launcher.setDaemonDirectory(dir);
+    launcher.setServiceQuery([&] {
+        askedOn = QThread::currentThread();
+        answeredInTime = answer.tryAcquire(1, 10000);
+        return ServiceState::Stopped;
+    });
+    launcher.ensureDaemonRunning();
+    answer.release();
+    auto waitForWorker = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/report"), kWaitMs);
+    QVERIFY2(answeredInTime, "the service was asked on the calling thread");
+    QVERIFY(askedOn.load() != QThread::currentThread());
+    QVERIFY(QFile(dir + "/release").open(QIODevice::WriteOnly));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/finished"), kWaitMs);
 }
 
 void TestDaemonLauncher::startsWithForegroundOnlyAndDoesNotWait()

@@ -17,11 +17,14 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-mkdir "$work/tmp" "$work/config"
+mkdir "$work/tmp" "$work/config" "$work/app"
+# A copy of its own: beside the build's kestrix-daemon, the program would
+# start that daemon, which would outlive the test.
+cp "$program" "$work/app/kestrix" || exit 1
 
 # Private folders: no other instance, no settings, no daemon to reach.
 TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config KESTRIX_PIPE=$work/no-daemon.sock \
-    PROGRAMDATA=$work QT_QPA_PLATFORM=xcb "$program" >/dev/null 2>&1 &
+    PROGRAMDATA=$work QT_QPA_PLATFORM=xcb "$work/app/kestrix" >/dev/null 2>&1 &
 app=$!
 
 expected=$(sed -n 's/^StartupWMClass=//p' "$entry")

@@ -109,17 +109,6 @@ int main(int argc, char *argv[])
     TrayManager trayManager(TrayManager::IconTiming::OnShowIcon);
     AppSettings appSettings;
 
-    // What a window being shown need not wait for; a start in the tray does it at once.
-    DeferredStartup deferred([&] {
-        // icon.png at 256 px (tools/icons): decoding the full 1254 px image took
-        // a third of the time to the first frame. The tray icon is drawn from it.
-        QApplication::setWindowIcon(iconInSizes(QStringLiteral(":/icon-256.png")));
-        trayManager.showIcon();
-        // Start the daemon if its service is not up (asked off this thread; the
-        // pipe client retries until the daemon answers).
-        launcher.ensureDaemonRunning();
-    });
-
     // Undone before the objects it joins are destroyed.
     Wiring wiring(app, pipeClient, trayManager, appSettings);
     wiring.connectCore();
@@ -129,8 +118,8 @@ int main(int argc, char *argv[])
         app.quit();
     });
 
-    // The interface is the last local, so it is destroyed first and no QML
-    // object outlives the objects it binds to.
+    // Declared after the objects it binds to, so it is destroyed before them
+    // and no QML object outlives them.
     InterfaceLoader interface(
         QStringLiteral("qrc:/qml/main.qml"),
         [&](QQmlApplicationEngine &engine) {
@@ -143,10 +132,18 @@ int main(int argc, char *argv[])
             wiring.connectInterface(root, &singleInstance);
         });
 
-    // The first screen of a shown start waits for the window's first frame.
-    DeferredStartup releaseScreen([&interface] {
+    // What a window being shown need not wait for; a start in the tray does it at once.
+    DeferredStartup deferred([&] {
+        // The first screen of a shown start, held back for the first frame.
         if (interface.isLoaded())
             interface.root()->setProperty("holdScreen", false);
+        // icon.png at 256 px (tools/icons): decoding the full 1254 px image took
+        // a third of the time to the first frame. The tray icon is drawn from it.
+        QApplication::setWindowIcon(iconInSizes(QStringLiteral(":/icon-256.png")));
+        trayManager.showIcon();
+        // Start the daemon if its service is not up (asked off this thread; the
+        // pipe client retries until the daemon answers).
+        launcher.ensureDaemonRunning();
     });
 
     if (!minimized) {
@@ -154,7 +151,6 @@ int main(int argc, char *argv[])
             return -1;
         auto *window = qobject_cast<QQuickWindow *>(interface.root());
         invokeOnRoot(window, "showAndRaise");
-        releaseScreen.runAfterFirstFrame(window, kDeferredStartupFallbackMs);
         deferred.runAfterFirstFrame(window, kDeferredStartupFallbackMs);
     } else if (!trayManager.trayAvailable()) {
         if (!interface.root())

@@ -1,8 +1,9 @@
 import QtQuick
 import QtQuick.Layouts
+import qml
 
-// Sign-in through the browser. The screen only raises signals and shows the
-// properties its owner sets; the owner talks to the pipe client.
+// Sign-in through the browser: asks the daemon to start or cancel a sign-in,
+// hands the page it opens to the browser and counts down until it expires.
 Item {
     id: login
     objectName: "loginScreen"
@@ -13,12 +14,47 @@ Item {
     property bool waitingForBrowser: false
     property string fontFamily: "Segoe UI"
 
-    signal cancelRequested()
-    signal retryRequested()
-
     readonly property bool waiting: waitingForBrowser && remainingMs > 0
     readonly property bool expired: waitingForBrowser && remainingMs <= 0
     readonly property int secondsLeft: Math.floor(remainingMs / 1000)
+
+    // Milliseconds from now until the expiry text, 0 when it is past or does
+    // not parse, and never more than an int holds.
+    function msUntil(expiresAt) {
+        const expiry = new Date(expiresAt).getTime()
+        if (isNaN(expiry))
+            return 0
+        return Math.min(2147483647, Math.max(0, Math.floor(expiry - Date.now())))
+    }
+
+    // Forgets the sign-in under way, if there is one.
+    function forgetSignIn() {
+        countdown.stop()
+        login.loginUrl = ""
+        login.expiresAt = ""
+        login.remainingMs = 0
+        login.waitingForBrowser = false
+    }
+
+    Connections {
+        target: pipeClient
+
+        function onBrowserOpened(loginUrl, expiresAt) {
+            login.loginUrl = loginUrl
+            login.expiresAt = expiresAt
+            login.waitingForBrowser = true
+            login.remainingMs = login.msUntil(expiresAt)
+            // The URL comes from another process: only the checked form of a
+            // secure page, or of the development daemon on this machine, is
+            // handed to the browser.
+            LoginUrl.open(loginUrl)
+        }
+
+        function onLoginFailed(error) {
+            login.remainingMs = 0
+            login.waitingForBrowser = false
+        }
+    }
 
     // A new remaining time starts a fresh countdown; the ticks' own changes
     // must not restart it.
@@ -187,9 +223,8 @@ Item {
             textColor: appSettings.fg
             text: appSettings.t.cancel
             onClicked: {
-                countdown.stop()
-                login.waitingForBrowser = false
-                login.cancelRequested()
+                login.forgetSignIn()
+                pipeClient.sendLoginCancel()
             }
         }
 
@@ -199,8 +234,8 @@ Item {
             visible: login.expired
             text: appSettings.t.tryAgain
             onClicked: {
-                login.waitingForBrowser = false
-                login.retryRequested()
+                login.forgetSignIn()
+                pipeClient.sendLoginStart()
             }
         }
     }

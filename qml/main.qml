@@ -87,22 +87,6 @@ Window {
             root.showAndRaise()
     }
 
-    // The sign-in URL comes from another process: only the checked form of a
-    // secure page, or of the development daemon on this machine, is handed to
-    // the browser.
-    function openLoginUrl(text) {
-        LoginUrl.open(text)
-    }
-
-    // Milliseconds from now until the expiry text, 0 when it is past or does
-    // not parse, and never more than an int holds.
-    function msUntil(expiresAt) {
-        const expiry = new Date(expiresAt).getTime()
-        if (isNaN(expiry))
-            return 0
-        return Math.min(2147483647, Math.max(0, Math.floor(expiry - Date.now())))
-    }
-
     // A text left at its defaults carries the application's font.
     Text {
         id: defaultFont
@@ -143,8 +127,9 @@ Window {
         }
     }
 
-    // The tray popup is made on its first use: many sessions never open it.
-    property TrayPopup trayPopup: null
+    // The tray popup is made from its file on its first use: many sessions
+    // never open it, and its types are not compiled in until then.
+    property var trayPopup: null
 
     // A click on the tray icon: the popup beside it, or away again.
     function togglePopup(anchorX, anchorY) {
@@ -156,19 +141,13 @@ Window {
     }
 
     function trayPopupWindow() {
-        if (!root.trayPopup)
-            root.trayPopup = trayPopupComponent.createObject(root)
-        return root.trayPopup
-    }
-
-    Component {
-        id: trayPopupComponent
-
-        TrayPopup {
-            objectName: "trayPopup"
+        if (!root.trayPopup) {
+            const component = Qt.createComponent("TrayPopup.qml")
             // A window of its own, not a transient of this (often hidden) one.
-            transientParent: null
+            root.trayPopup = component.createObject(root, { objectName: "trayPopup",
+                                                            transientParent: null })
         }
+        return root.trayPopup
     }
 
     PanelShadow {
@@ -350,14 +329,19 @@ Window {
                 objectName: "content"
                 width: parent.width
                 height: parent.height - 44
-                sourceComponent: {
+                // Each screen is made from its file when first wanted, so that
+                // its types are compiled in then and not before the first frame.
+                readonly property string screenFile: {
                     switch (root.chosenScreen) {
-                    case "login": return loginComponent
-                    case "settings": return settingsComponent
-                    case "error": return errorComponent
-                    default: return mainComponent
+                    case "login": return "LoginScreen.qml"
+                    case "settings": return "SettingsScreen.qml"
+                    case "error": return "ErrorScreen.qml"
+                    default: return "MainScreen.qml"
                     }
                 }
+                // Set, not bound: the font is the screen's from its first line.
+                onScreenFileChanged: content.setSource(screenFile, { fontFamily: root.fontFamily })
+                Component.onCompleted: content.setSource(screenFile, { fontFamily: root.fontFamily })
                 // The first screen is made between the first frames: it fades
                 // in from nothing anyway, and the window appears without
                 // waiting for it. Later screens are made at once.
@@ -368,6 +352,16 @@ Window {
                 onLoaded: {
                     firstScreenMade = true
                     fade.restart()
+                }
+
+                Connections {
+                    target: content.item
+                    ignoreUnknownSignals: true
+
+                    // The settings' back button and their log-out.
+                    function onBack() {
+                        root.screen = "main"
+                    }
                 }
 
                 NumberAnimation {
@@ -382,66 +376,5 @@ Window {
                 }
             }
         }
-    }
-
-    Component {
-        id: loginComponent
-
-        LoginScreen {
-            id: login
-            fontFamily: root.fontFamily
-
-            onRetryRequested: {
-                login.loginUrl = ""
-                login.expiresAt = ""
-                login.remainingMs = 0
-                pipeClient.sendLoginStart()
-            }
-
-            onCancelRequested: {
-                pipeClient.sendLoginCancel()
-                login.loginUrl = ""
-                login.expiresAt = ""
-                login.remainingMs = 0
-                login.waitingForBrowser = false
-            }
-
-            // Lives with this screen instance: events while another screen is
-            // shown are not for it.
-            Connections {
-                target: pipeClient
-
-                function onBrowserOpened(loginUrl, expiresAt) {
-                    login.loginUrl = loginUrl
-                    login.expiresAt = expiresAt
-                    login.waitingForBrowser = true
-                    login.remainingMs = root.msUntil(expiresAt)
-                    root.openLoginUrl(loginUrl)
-                }
-
-                function onLoginFailed(error) {
-                    login.remainingMs = 0
-                    login.waitingForBrowser = false
-                }
-            }
-        }
-    }
-
-    Component {
-        id: mainComponent
-        MainScreen { fontFamily: root.fontFamily }
-    }
-
-    Component {
-        id: settingsComponent
-        SettingsScreen {
-            fontFamily: root.fontFamily
-            onBack: root.screen = "main"
-        }
-    }
-
-    Component {
-        id: errorComponent
-        ErrorScreen { fontFamily: root.fontFamily }
     }
 }

@@ -67,7 +67,8 @@ struct UiShell
             return false;
         if (signedIn && !deliver(status("disconnected")))
             return false;
-        return true;
+        // The first screen is made off the first frames; later ones at once.
+        return QTest::qWaitFor([&] { return screenItem() != nullptr; });
     }
 
     // Shows the window and waits until it can take input.

@@ -1,8 +1,8 @@
 # The resource list: every file compiled into the application.
 #
 # QML files and format.js live in qml/ and are served under "qrc:/qml/";
-# the images live here and are served at the resource root ("qrc:/logo.png",
-# ":/icon.png"). The QML is compiled ahead of time by qmlcachegen.
+# the images live here and are served at the resource root ("qrc:/logo-52.png",
+# ":/icon-256.png"). The QML is compiled ahead of time by qmlcachegen.
 
 set(KESTRIX_QML_FILES
     main.qml
@@ -33,9 +33,9 @@ set(KESTRIX_QML_EFFECTS
     SpoilerBlur
 )
 
+# icon.png and logo.png themselves stay out: only the installed icons and
+# tools/icons read them, and every page of the program is memory at run time.
 set(KESTRIX_IMAGE_FILES
-    icon.png
-    logo.png
     # logo.png and icon.png made small by tools/icons/make-icons: the title
     # bar's logo and the window and tray icons, cheap to decode at start.
     logo-52.png

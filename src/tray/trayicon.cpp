@@ -1,7 +1,5 @@
 #include "tray/trayicon.h"
 
-#include <QGuiApplication>
-#include <QIcon>
 #include <QPainter>
 
 namespace TrayIcon {
@@ -19,14 +17,7 @@ QColor dotColor(const QString &state)
 
 QImage loadBaseImage()
 {
-    // The application's window icon is this image, already decoded: a second
-    // decoding of the large PNG would double the cost of the tray at start.
-    const QIcon appIcon = QGuiApplication::windowIcon();
-    if (!appIcon.isNull())
-        return appIcon.pixmap(QSize(kSize, kSize), 1.0)
-            .toImage()
-            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const QImage source(QStringLiteral(":/icon.png"));
+    const QImage source(QStringLiteral(":/icon-256.png"));
     if (source.isNull())
         return {};
     return source.scaled(kSize, kSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)

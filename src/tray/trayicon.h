@@ -18,7 +18,7 @@ inline constexpr QRect kDotRect{19, 19, 11, 11};
 // The fixed dot colour of a VPN state; it does not follow the theme.
 QColor dotColor(const QString &state);
 
-// ":/icon.png" scaled once to the tray size.
+// ":/icon-256.png" scaled once to the tray size.
 QImage loadBaseImage();
 
 // The base image with the state's dot over its lower-right corner.

@@ -74,7 +74,7 @@ private:
     QSystemTrayIcon *m_trayIcon;
     QString m_version;
     QString m_vpnState = QStringLiteral("disconnected");
-    // ":/icon.png" is large; it is scaled once, not on every redraw.
+    // ":/icon-256.png" is large; it is scaled once, not on every redraw.
     QImage m_baseImage;
     QString m_note;
     TrayProbe m_trayProbe;

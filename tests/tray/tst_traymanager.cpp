@@ -187,7 +187,7 @@ void TestTrayManager::dotColour()
 
 void TestTrayManager::baseImageFillsTheRest()
 {
-    const QImage expected = QImage(QStringLiteral(":/icon.png"))
+    const QImage expected = QImage(QStringLiteral(":/icon-256.png"))
                                 .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation)
                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QVERIFY(!expected.isNull());

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 import qml
 
 // Sign-in through the browser: asks the daemon to start or cancel a sign-in,
@@ -110,16 +109,17 @@ Item {
         }
     }
 
-    ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 28
+    // The texts sit in the middle of the room the buttons leave above them.
+    Column {
+        id: texts
+        x: 28
+        y: 28 + 18 + Math.max(0, buttons.y - 28 - 3 * 18 - height) / 2
+        width: parent.width - 56
         spacing: 18
-
-        Item { Layout.fillHeight: true }
 
         Text {
             objectName: "loginTitle"
-            Layout.fillWidth: true
+            width: parent.width
             text: appSettings.t.loginTitle
             color: appSettings.fg
             font.family: login.fontFamily
@@ -131,7 +131,7 @@ Item {
 
         Text {
             objectName: "loginSubtitle"
-            Layout.fillWidth: true
+            width: parent.width
             visible: !login.waitingForBrowser
             text: appSettings.t.loginSubtitle
             color: appSettings.fgMuted
@@ -143,7 +143,7 @@ Item {
 
         Text {
             objectName: "waitingLine"
-            Layout.fillWidth: true
+            width: parent.width
             visible: login.waiting
             text: appSettings.t.waitingBrowser
             color: appSettings.fgMuted
@@ -155,7 +155,7 @@ Item {
 
         Text {
             objectName: "countdownLine"
-            Layout.fillWidth: true
+            width: parent.width
             visible: login.waiting
             text: appSettings.t.expiresIn + " " + Math.floor(login.secondsLeft / 60) + ":"
                   + String(login.secondsLeft % 60).padStart(2, "0")
@@ -173,7 +173,7 @@ Item {
         // After a whole quick round without an answer, until the daemon answers.
         Text {
             objectName: "unreachableLine"
-            Layout.fillWidth: true
+            width: parent.width
             visible: pipeClient.daemonUnreachable
             text: appSettings.t.daemonUnreachable + "\n"
                   + (pipeClient.nextAttemptAt > 0
@@ -189,12 +189,20 @@ Item {
             Accessible.name: text
         }
 
-        Item { Layout.fillHeight: true }
+    }
+
+    Column {
+        id: buttons
+        x: 28
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 28
+        width: parent.width - 56
+        spacing: 18
 
         PrimaryButton {
             id: retryNowButton
             objectName: "retryNowButton"
-            Layout.fillWidth: true
+            width: parent.width
             visible: pipeClient.daemonUnreachable
             baseColor: appSettings.surfaceAlt
             textColor: appSettings.fg
@@ -206,7 +214,7 @@ Item {
 
         PrimaryButton {
             objectName: "signInButton"
-            Layout.fillWidth: true
+            width: parent.width
             visible: !login.waitingForBrowser
             text: appSettings.t.signIn
             onClicked: {
@@ -217,7 +225,7 @@ Item {
 
         PrimaryButton {
             objectName: "cancelButton"
-            Layout.fillWidth: true
+            width: parent.width
             visible: login.waiting
             baseColor: appSettings.surfaceAlt
             textColor: appSettings.fg
@@ -230,7 +238,7 @@ Item {
 
         PrimaryButton {
             objectName: "tryAgainButton"
-            Layout.fillWidth: true
+            width: parent.width
             visible: login.expired
             text: appSettings.t.tryAgain
             onClicked: {

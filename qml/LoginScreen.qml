@@ -113,7 +113,7 @@ Item {
     Column {
         id: texts
         x: 28
-        y: 28 + 18 + Math.max(0, buttons.y - 28 - 3 * 18 - height) / 2
+        y: Math.round(28 + 18 + Math.max(0, buttons.y - 28 - 3 * 18 - height) / 2)
         width: parent.width - 56
         spacing: 18
 

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 import "format.js" as Fmt
 
 // The connect dial, the session tiles and the connect/disconnect button.
@@ -60,19 +59,21 @@ Item {
         return text.substring(0, colon)
     }
 
-    ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 24
+    // The dial and what goes with it sit in the middle of the room the
+    // button leaves above it.
+    Column {
+        id: middle
+        x: 24
+        y: Math.round(24 + 18 + Math.max(0, actionButton.y - 24 - 3 * 18 - height) / 2)
+        width: parent.width - 48
         spacing: 18
-
-        Item { Layout.fillHeight: true }
 
         Item {
             id: dial
             objectName: "dial"
-            Layout.alignment: Qt.AlignHCenter
-            Layout.preferredWidth: 188
-            Layout.preferredHeight: 188
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 188
+            height: 188
             scale: dialArea.containsMouse && !main.busy ? 1.03 : 1.0
             activeFocusOnTab: true
             Accessible.role: Accessible.Button
@@ -203,15 +204,19 @@ Item {
             }
         }
 
-        GridLayout {
+        Grid {
+            id: infoGrid
             objectName: "infoGrid"
-            Layout.fillWidth: true
+            // Two tiles of one width side by side.
+            readonly property real tileWidth: (width - columnSpacing) / 2
+            width: parent.width
             visible: main.connected
             columns: 2
             columnSpacing: 10
             rowSpacing: 10
 
             Tile {
+                width: infoGrid.tileWidth
                 fontFamily: main.fontFamily
                 caption: appSettings.t.session
 
@@ -231,6 +236,7 @@ Item {
             }
 
             Tile {
+                width: infoGrid.tileWidth
                 fontFamily: main.fontFamily
                 caption: appSettings.t.server
                 marked: true
@@ -256,6 +262,7 @@ Item {
             }
 
             Tile {
+                width: infoGrid.tileWidth
                 fontFamily: main.fontFamily
                 caption: appSettings.t.speed
 
@@ -275,6 +282,7 @@ Item {
             }
 
             Tile {
+                width: infoGrid.tileWidth
                 fontFamily: main.fontFamily
                 caption: appSettings.t.traffic
 
@@ -299,9 +307,10 @@ Item {
             objectName: "killSwitchBadge"
             readonly property bool always: pipeClient.killSwitchMode === "always"
 
-            Layout.alignment: Qt.AlignHCenter
-            Layout.preferredWidth: badgeRow.implicitWidth + 24
-            Layout.preferredHeight: 24
+            // Centred on whole pixels: its one-pixel border stays sharp.
+            x: Math.round((parent.width - width) / 2)
+            width: badgeRow.implicitWidth + 24
+            height: 24
             visible: pipeClient.killSwitchMode !== "never"
             radius: 12
             color: "transparent"
@@ -315,7 +324,9 @@ Item {
 
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
-                    text: "🛡"
+                    // Laid out only when shown: the symbol comes from a colour
+                    // emoji font, which costs a megabyte once loaded.
+                    text: killSwitchBadge.visible ? "🛡" : ""
                     font.pixelSize: 10
                     Accessible.ignored: true
                 }
@@ -335,7 +346,8 @@ Item {
         // A few lines at most: a longer text scrolls, and the button stays put.
         BoundedText {
             objectName: "errorLine"
-            Layout.fillWidth: true
+            width: parent.width
+            height: implicitHeight
             visible: !main.connected && !main.busy && pipeClient.errorText !== ""
             maximumHeight: 60
             text: pipeClient.errorText
@@ -345,16 +357,19 @@ Item {
             horizontalAlignment: Text.AlignHCenter
         }
 
-        Item { Layout.fillHeight: true }
+    }
 
-        PrimaryButton {
-            objectName: "actionButton"
-            Layout.fillWidth: true
-            enabled: !main.busy
-            text: main.actionText
-            baseColor: main.connected ? appSettings.danger : appSettings.accent
-            onClicked: main.toggleConnection()
-        }
+    PrimaryButton {
+        id: actionButton
+        objectName: "actionButton"
+        x: 24
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 24
+        width: parent.width - 48
+        enabled: !main.busy
+        text: main.actionText
+        baseColor: main.connected ? appSettings.danger : appSettings.accent
+        onClicked: main.toggleConnection()
     }
 
     // One tile of the info grid: a caption over the value given as its child.
@@ -365,9 +380,7 @@ Item {
         property bool marked: false
         default property alias value: valueHolder.data
 
-        Layout.fillWidth: true
-        Layout.preferredWidth: 1
-        Layout.preferredHeight: 66
+        height: 66
         radius: 12
         color: appSettings.surface
         border.width: 1

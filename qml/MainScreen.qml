@@ -323,6 +323,7 @@ Item {
                 spacing: 5
 
                 Text {
+                    objectName: "killSwitchShield"
                     anchors.verticalCenter: parent.verticalCenter
                     // Laid out only when shown: the symbol comes from a colour
                     // emoji font, which costs a megabyte once loaded.

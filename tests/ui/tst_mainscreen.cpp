@@ -22,6 +22,7 @@ private slots:
     void busyIgnoresClicks();
     void killSwitchBadge_data();
     void killSwitchBadge();
+    void shieldComesBackWithItsBadge();
     void errorLine_data();
     void errorLine();
     void spinnerRepaintsOnThemeChange();
@@ -272,11 +273,31 @@ void TestMainScreen::killSwitchBadge()
     QVERIFY(ui.deliver(UiShell::status("disconnected", ",\"kill_switch_mode\":\"" + mode + "\"")));
     QQuickItem *badge = ui.item(QStringLiteral("killSwitchBadge"));
     QCOMPARE(UiShell::shown(badge), shown);
+    // The shield is laid out only with its badge (it costs an emoji font).
+    QCOMPARE(TestMainScreen::text(ui, "killSwitchShield"), shown ? QStringLiteral("🛡") : QString());
     if (!shown)
         return;
     QCOMPARE(TestMainScreen::text(ui, "killSwitchText"), text);
     QCOMPARE(badge->property("border").value<QObject *>()->property("color").value<QColor>(),
              palette(ui, colour));
+}
+
+void TestMainScreen::shieldComesBackWithItsBadge()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    QVERIFY(ui.deliver(UiShell::status("disconnected", ",\"kill_switch_mode\":\"never\"")));
+    QCOMPARE(TestMainScreen::text(ui, "killSwitchShield"), QString());
+    QVERIFY(ui.deliver(UiShell::status("disconnected", ",\"kill_switch_mode\":\"always\"")));
+    QCOMPARE(TestMainScreen::text(ui, "killSwitchShield"), QStringLiteral("🛡"));
+    // The badge is as wide as the shield, the words and its padding.
+    QQuickItem *badge = ui.item(QStringLiteral("killSwitchBadge"));
+    QQuickItem *shield = ui.item(QStringLiteral("killSwitchShield"));
+    QQuickItem *words = ui.item(QStringLiteral("killSwitchText"));
+    QVERIFY(shield->width() > 0);
+    // The row lays itself out on the next polish.
+    QTRY_COMPARE(badge->width(), shield->width() + 5 + words->width() + 24);
 }
 
 void TestMainScreen::errorLine_data()

@@ -172,6 +172,17 @@ Window {
         border.width: 1
         border.color: appSettings.border
 
+        // Opaque and square from under the title bar to above the lower
+        // corners: the renderers skip what it hides (the shadow's middle and
+        // the panel's blended fill), which is most of the window's pixels.
+        Rectangle {
+            x: 1
+            y: 45
+            width: parent.width - 2
+            height: parent.height - 45 - parent.radius
+            color: parent.color
+        }
+
         Column {
             anchors.fill: parent
             anchors.margins: 1

@@ -47,11 +47,20 @@ TEST_P(RelaunchScriptLine, IsAsWritten)
 INSTANTIATE_TEST_SUITE_P(
     Lines, RelaunchScriptLine,
     testing::Values(ScriptLine{1, "@echo off"},
-                    ScriptLine{3, "set LOG=%TEMP%\\kestrix-relaunch.log"},
-                    ScriptLine{11, "sc query kestrix | find \"RUNNING\" >nul || goto waitstart"},
+                    // Quoted whole: a "&" in %TEMP% ends no command.
+                    ScriptLine{3, "set \"LOG=%TEMP%\\kestrix-relaunch.log\""},
+                    // The tools by their full path, never looked for elsewhere.
+                    ScriptLine{11, "\"%SystemRoot%\\System32\\sc.exe\" query kestrix | "
+                                   "\"%SystemRoot%\\System32\\find.exe\" \"RUNNING\" >nul || "
+                                   "goto waitstart"},
                     ScriptLine{13, "if %tries% geq 60 goto up"},
-                    ScriptLine{21, "sc query kestrix | find \"RUNNING\" >nul && goto up"},
+                    ScriptLine{14, "\"%SystemRoot%\\System32\\ping.exe\" -n 2 127.0.0.1 >nul"},
+                    ScriptLine{21, "\"%SystemRoot%\\System32\\sc.exe\" query kestrix | "
+                                   "\"%SystemRoot%\\System32\\find.exe\" \"RUNNING\" >nul && "
+                                   "goto up"},
                     ScriptLine{23, "if %tries% geq 90 goto up"},
+                    ScriptLine{24, "\"%SystemRoot%\\System32\\ping.exe\" -n 3 127.0.0.1 >nul"},
+                    ScriptLine{28, "\"%SystemRoot%\\System32\\ping.exe\" -n 3 127.0.0.1 >nul"},
                     // The path comes from the environment of the interpreter.
                     ScriptLine{30, "start \"\" \"%KESTRIX_EXE%\" --after-update"},
                     ScriptLine{32, "del \"%~f0\""}));

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 
 #ifdef Q_OS_WIN
@@ -86,6 +85,13 @@ note "start exit code $code"
 rm -f -- "$self"
 )sh";
 
+// Without a folder of its own the relauncher writes nothing: an empty
+// folder must not turn the names into paths at the file system's root.
+bool hasFolder(const Plan &plan)
+{
+    return !plan.tempDir.isEmpty() && QDir::isAbsolutePath(plan.tempDir);
+}
+
 QString scriptPath(const Plan &plan, const char *name)
 {
     return plan.tempDir + QLatin1Char('/') + QLatin1String(name);
@@ -95,8 +101,6 @@ QString scriptPath(const Plan &plan, const char *name)
 // completely.
 bool replaceFile(const QString &path, const QByteArray &content)
 {
-    if (!QFileInfo(path).isAbsolute())
-        return false; // no folder to write into
     QFile file(path);
 #ifdef Q_OS_WIN
     // Binary on purpose: the lines carry their own CR LF.
@@ -177,12 +181,16 @@ QByteArray posixScript(const Plan &plan)
 
 bool writeWindowsScript(const Plan &plan)
 {
+    if (!hasFolder(plan))
+        return false;
     return replaceFile(scriptPath(plan, kWindowsScriptName),
                        QByteArray::fromStdString(RelaunchScript::windowsScript()));
 }
 
 bool schedule(const Plan &plan)
 {
+    if (!hasFolder(plan))
+        return false;
 #ifdef Q_OS_WIN
     return Win32::scheduleRelaunch(
         QDir::toNativeSeparators(scriptPath(plan, kWindowsScriptName)).toStdWString(),

@@ -12,7 +12,7 @@ namespace Relauncher {
 struct Plan
 {
     QString executable; // the interface to start again
-    QString tempDir;    // where the scripts and the log go (empty: nowhere)
+    QString tempDir;    // where the scripts and the log go (empty: nothing is written)
 
     // Waits of the POSIX script; the defaults match the Windows script.
     int stopTries = 60;
@@ -39,7 +39,8 @@ QByteArray posixScript(const Plan &plan);
 bool writeWindowsScript(const Plan &plan);
 
 // Writes the script(s) and starts the one this platform runs, without waiting
-// for it. False when nothing was started.
+// for it. False when nothing was started; a plan without a folder (no
+// private one could be had) writes nothing at all.
 bool schedule(const Plan &plan);
 
 } // namespace Relauncher

@@ -18,7 +18,7 @@ namespace Win32 {
 namespace {
 
 bool createProcess(const wchar_t *application, const std::wstring &commandLine, DWORD flags,
-                   void *environment)
+                   void *environment, const wchar_t *workingFolder = nullptr)
 {
     // Process creation may write into the command line, so it gets its own copy.
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
@@ -31,7 +31,7 @@ bool createProcess(const wchar_t *application, const std::wstring &commandLine, 
     std::memset(&info, 0, sizeof info);
 
     if (!CreateProcessW(application, buffer.data(), nullptr, nullptr, FALSE, flags, environment,
-                        nullptr, &startup, &info))
+                        workingFolder, &startup, &info))
         return false;
 
     // Nothing here waits for or watches the new process.
@@ -73,7 +73,8 @@ bool startWithoutWindow(const std::wstring &commandLine, Console console)
 }
 
 bool startWithoutWindow(const std::wstring &application, const std::wstring &commandLine,
-                        Console console, const EnvironmentEntry &extra)
+                        Console console, const EnvironmentEntry &extra,
+                        const std::wstring &workingFolder)
 {
     wchar_t *current = GetEnvironmentStringsW();
     if (!current)
@@ -81,7 +82,8 @@ bool startWithoutWindow(const std::wstring &application, const std::wstring &com
     std::wstring block = environmentBlockWith(current, extra);
     FreeEnvironmentStringsW(current);
     return createProcess(application.c_str(), commandLine,
-                         consoleFlags(console) | CREATE_UNICODE_ENVIRONMENT, block.data());
+                         consoleFlags(console) | CREATE_UNICODE_ENVIRONMENT, block.data(),
+                         workingFolder.c_str());
 }
 
 bool startDaemon(const std::wstring &nativeExecutable)

@@ -24,9 +24,11 @@ struct EnvironmentEntry
 bool startWithoutWindow(const std::wstring &commandLine, Console console);
 
 // The same for a known program file (no search along the current directory
-// or PATH) with one variable added to the environment it inherits.
+// or PATH) with one variable added to the environment it inherits, started
+// in workingFolder rather than in this process's current directory.
 bool startWithoutWindow(const std::wstring &application, const std::wstring &commandLine,
-                        Console console, const EnvironmentEntry &extra);
+                        Console console, const EnvironmentEntry &extra,
+                        const std::wstring &workingFolder);
 
 // Starts the daemon executable (full native path) in foreground mode,
 // detached and without a console.

@@ -22,15 +22,13 @@ bool writeScript(const std::wstring &path)
     return CloseHandle(file) && complete;
 }
 
-// The interpreter from the system folder: a bare "cmd.exe" would be looked
-// for in the current folder first.
-std::wstring systemCommandInterpreter()
+std::wstring systemFolder()
 {
     wchar_t folder[MAX_PATH];
     const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return {};
-    return std::wstring(folder, length) + L"\\cmd.exe";
+    return std::wstring(folder, length);
 }
 
 std::wstring widened(const char *ascii)
@@ -44,11 +42,15 @@ bool scheduleRelaunch(const std::wstring &scriptPath, const std::wstring &execut
 {
     if (!writeScript(scriptPath))
         return false;
-    const std::wstring interpreter = systemCommandInterpreter();
-    if (interpreter.empty())
+    const std::wstring system = systemFolder();
+    if (system.empty())
         return false;
-    return startWithoutWindow(interpreter, CommandLines::relaunch(scriptPath), Console::Hidden,
-                              {widened(RelaunchScript::kExecutableVariable), executable});
+    // The interpreter from the system folder, and that folder as its current
+    // one: cmd.exe looks for a bare command name in its current folder
+    // first, and the interface's may be anyone's (a download folder).
+    return startWithoutWindow(system + L"\\cmd.exe", CommandLines::relaunch(scriptPath),
+                              Console::Hidden,
+                              {widened(RelaunchScript::kExecutableVariable), executable}, system);
 }
 
 } // namespace Win32

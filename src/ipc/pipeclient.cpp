@@ -112,8 +112,8 @@ void PipeClient::openSocket()
 #ifdef Q_OS_WIN
     // Qt would open the pipe with full impersonation rights and never ask who
     // serves it: open and verify it ourselves, then hand Qt the handle.
-    const Win32::VerifiedPipe pipe = Win32::openVerifiedPipe(
-        PipeEndpoint::serverName().toStdWString(), Win32::currentTrustPolicy());
+    const Win32::VerifiedPipe pipe =
+        Win32::openVerifiedPipe(PipeEndpoint::serverName().toStdWString());
     if (pipe.result == Win32::PipeOpen::Refused) {
         refuseUnverifiedPeer();
         return;
@@ -122,8 +122,13 @@ void PipeClient::openSocket()
         failAttempt(QStringLiteral("error: ") + qt_error_string(int(pipe.error)));
         return;
     }
-    m_socket->setSocketDescriptor(qintptr(pipe.handle), QLocalSocket::ConnectedState,
-                                  QIODevice::ReadWrite);
+    if (!m_socket->setSocketDescriptor(qintptr(pipe.handle), QLocalSocket::ConnectedState,
+                                       QIODevice::ReadWrite)) {
+        // Not adopted, so still ours to close.
+        Win32::closePipe(pipe.handle);
+        failAttempt(QStringLiteral("error: ") + m_socket->errorString());
+        return;
+    }
     // An adopted handle does not announce itself as connected.
     onConnected();
 #else

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace Win32 {
@@ -14,8 +15,22 @@ namespace {
 constexpr DWORD kBusyWaitMs = 200;
 
 constexpr char kLocalSystemSid[] = "S-1-5-18";
+constexpr char kAdministratorsSid[] = "S-1-5-32-544";
 
-// The token's user as SID text ("S-1-5-21-..."); empty when it cannot be read.
+// A SID as text ("S-1-5-21-..."); empty when it cannot be converted.
+std::string sidText(PSID sid)
+{
+    wchar_t *text = nullptr;
+    if (!sid || !ConvertSidToStringSidW(sid, &text))
+        return {};
+    std::string result;
+    for (const wchar_t *c = text; *c; ++c)
+        result += char(*c); // SID text is digits, "S" and "-"
+    LocalFree(text);
+    return result;
+}
+
+// The token's user as SID text; empty when it cannot be read.
 std::string tokenUserSid(HANDLE token)
 {
     // TOKEN_USER plus the largest SID, aligned for the record inside.
@@ -26,13 +41,20 @@ std::string tokenUserSid(HANDLE token)
     DWORD needed = 0;
     if (!GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &needed))
         return {};
-    wchar_t *text = nullptr;
-    if (!ConvertSidToStringSidW(buffer.user.User.Sid, &text))
+    return sidText(buffer.user.User.Sid);
+}
+
+// The owner of the object behind a handle opened with READ_CONTROL (which
+// GENERIC_READ carries); empty when it cannot be read.
+std::string ownerOf(HANDLE object)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return {};
-    std::string sid;
-    for (const wchar_t *c = text; *c; ++c)
-        sid += char(*c); // SID text is digits, "S" and "-"
-    LocalFree(text);
+    std::string sid = sidText(owner);
+    LocalFree(descriptor);
     return sid;
 }
 
@@ -43,18 +65,6 @@ std::string processUserSid(HANDLE process)
         return {};
     std::string sid = tokenUserSid(token);
     CloseHandle(token);
-    return sid;
-}
-
-// The user a process runs as; empty when we may not look (a LocalSystem
-// service seen from a plain user, for one).
-std::string userOfProcess(unsigned long processId)
-{
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!process)
-        return {};
-    std::string sid = processUserSid(process);
-    CloseHandle(process);
     return sid;
 }
 
@@ -74,7 +84,17 @@ VerifiedPipe failed(DWORD error)
 
 } // namespace
 
-VerifiedPipe openVerifiedPipe(const std::wstring &pipeName, const TrustPolicy &policy)
+TrustPolicy currentTrustPolicy()
+{
+    TrustPolicy policy;
+    policy.ownUser = processUserSid(GetCurrentProcess());
+    policy.systemUser = kLocalSystemSid;
+    policy.serviceProcessId = queryServiceStatus(kDaemonServiceName).processId;
+    return policy;
+}
+
+VerifiedPipe openVerifiedPipe(const std::wstring &pipeName,
+                              const std::function<TrustPolicy()> &policy)
 {
     HANDLE handle = openPipe(pipeName);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY) {
@@ -94,9 +114,21 @@ VerifiedPipe openVerifiedPipe(const std::wstring &pipeName, const TrustPolicy &p
     }
     pipe.peer.known = true;
     pipe.peer.processId = serverProcess;
-    pipe.peer.user = userOfProcess(serverProcess);
+    // Held until the decision: while it is open, that id names this process
+    // and no other, so the service's id compared below cannot be a reused one.
+    // (A LocalSystem service cannot be opened by a plain user: then its
+    // user stays unknown and the pipe's owner must be the system's.)
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverProcess);
+    if (process)
+        pipe.peer.user = processUserSid(process);
+    pipe.owner = ownerOf(handle);
 
-    if (!isTrustedDaemon(pipe.peer, policy)) {
+    const TrustPolicy now = policy();
+    const bool trusted =
+        isTrustedDaemon(pipe.peer, now) && isTrustedPipeOwner(pipe.owner, pipe.peer, now);
+    if (process)
+        CloseHandle(process);
+    if (!trusted) {
         // Closed before a single byte went out.
         CloseHandle(handle);
         pipe.result = PipeOpen::Refused;
@@ -107,13 +139,23 @@ VerifiedPipe openVerifiedPipe(const std::wstring &pipeName, const TrustPolicy &p
     return pipe;
 }
 
-TrustPolicy currentTrustPolicy()
+bool isTrustedPipeOwner(const std::string &owner, const PeerIdentity &server,
+                        const TrustPolicy &policy)
 {
-    TrustPolicy policy;
-    policy.ownUser = processUserSid(GetCurrentProcess());
-    policy.systemUser = kLocalSystemSid;
-    policy.serviceProcessId = queryServiceStatus(kDaemonServiceName).processId;
-    return policy;
+    if (owner.empty())
+        return false;
+    if (owner == policy.systemUser || owner == policy.ownUser)
+        return true;
+    if (!policy.systemUser.empty() && owner == kAdministratorsSid)
+        return true;
+    return server.known && owner == server.user && policy.serviceProcessId != 0 &&
+           server.processId == policy.serviceProcessId;
+}
+
+void closePipe(std::intptr_t handle)
+{
+    if (handle != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 } // namespace Win32

@@ -23,6 +23,7 @@ private slots:
     void windowsScript();
     void secondWriteReplacesFirst();
     void unwritableTempDirStartsNothing();
+    void defaultWaitsMatchTheWindowsScript();
 #ifndef Q_OS_WIN
     void initTestCase();
     void cleanupTestCase();
@@ -34,6 +35,8 @@ private slots:
     void withoutAServiceOnlyTheGraceIsWaited();
     void filesGoToThePrivateRuntimeFolder();
     void plantedLinksAreReplacedNotFollowed();
+    void withoutAPrivateFolderNothingIsWritten_data();
+    void withoutAPrivateFolderNothingIsWritten();
 
 private:
     Relauncher::Plan quickPlan() const;
@@ -63,7 +66,7 @@ constexpr int kWaitMs = 20000;
 const QStringList kWindowsLines{
     R"(@echo off)",
     R"(rem Kestrix post-update relauncher (auto-generated, safe to delete))",
-    R"(set LOG=%TEMP%\kestrix-relaunch.log)",
+    R"(set "LOG=%TEMP%\kestrix-relaunch.log")",
     R"(echo [%date% %time%] watchdog started> "%LOG%")",
     R"(rem Phase 1: wait for the installer to stop the service (max ~60 s).)",
     R"(rem Poll every ~1 s: a silent install can stop+restart the service)",
@@ -71,24 +74,24 @@ const QStringList kWindowsLines{
     R"(rem stalling the relaunch until this phase times out.)",
     R"(set /a tries=0)",
     R"(:waitstop)",
-    R"(sc query kestrix | find "RUNNING" >nul || goto waitstart)",
+    R"("%SystemRoot%\System32\sc.exe" query kestrix | "%SystemRoot%\System32\find.exe" "RUNNING" >nul || goto waitstart)",
     R"(set /a tries+=1)",
     R"(if %tries% geq 60 goto up)",
-    R"(ping -n 2 127.0.0.1 >nul)",
+    R"("%SystemRoot%\System32\ping.exe" -n 2 127.0.0.1 >nul)",
     R"(goto waitstop)",
     R"(rem Phase 2: wait for the installer to start it again (max ~3 min).)",
     R"(:waitstart)",
     R"(echo [%date% %time%] service stopped, waiting for restart>> "%LOG%")",
     R"(set /a tries=0)",
     R"(:waitloop)",
-    R"(sc query kestrix | find "RUNNING" >nul && goto up)",
+    R"("%SystemRoot%\System32\sc.exe" query kestrix | "%SystemRoot%\System32\find.exe" "RUNNING" >nul && goto up)",
     R"(set /a tries+=1)",
     R"(if %tries% geq 90 goto up)",
-    R"(ping -n 3 127.0.0.1 >nul)",
+    R"("%SystemRoot%\System32\ping.exe" -n 3 127.0.0.1 >nul)",
     R"(goto waitloop)",
     R"(:up)",
     R"(rem Small grace period so the installer's [Run] page/file locks settle.)",
-    R"(ping -n 3 127.0.0.1 >nul)",
+    R"("%SystemRoot%\System32\ping.exe" -n 3 127.0.0.1 >nul)",
     R"(echo [%date% %time%] launching UI>> "%LOG%")",
     R"(start "" "%KESTRIX_EXE%" --after-update)",
     R"(echo [%date% %time%] start exit code %errorlevel%>> "%LOG%")",
@@ -180,6 +183,61 @@ void TestRelauncher::unwritableTempDirStartsNothing()
     QVERIFY(!Relauncher::writeWindowsScript(plan));
     QVERIFY(!Relauncher::schedule(plan));
     QVERIFY(!QFileInfo::exists(plan.tempDir));
+}
+
+namespace {
+
+// "<tries> x <seconds> s" for each wait phase and "<seconds> s" for the grace
+// period, as one script will really wait.
+QString posixWaits(const QByteArray &script)
+{
+    static const QRegularExpression tries(QStringLiteral(R"(-ge (\d+) \])"));
+    static const QRegularExpression sleeps(QStringLiteral(R"(\bsleep (\S+))"));
+    QStringList limits, waits;
+    const QString text = QString::fromUtf8(script);
+    for (const QRegularExpressionMatch &m : tries.globalMatch(text))
+        limits << m.captured(1);
+    for (const QRegularExpressionMatch &m : sleeps.globalMatch(text))
+        waits << m.captured(1);
+    if (limits.size() != 2 || waits.size() != 3)
+        return QStringLiteral("unexpected script: ") + text;
+    return QStringLiteral("%1 x %2 s, then %3 x %4 s, then %5 s")
+        .arg(limits[0], waits[0], limits[1], waits[1], waits[2]);
+}
+
+// The same for the Windows script: "ping -n N" waits N - 1 seconds.
+QString windowsWaits(const QByteArray &script)
+{
+    static const QRegularExpression tries(QStringLiteral(R"(geq (\d+) goto up)"));
+    static const QRegularExpression pings(QStringLiteral(R"(ping\.exe" -n (\d+) 127\.0\.0\.1)"));
+    QStringList limits, waits;
+    const QString text = QString::fromLatin1(script);
+    for (const QRegularExpressionMatch &m : tries.globalMatch(text))
+        limits << m.captured(1);
+    for (const QRegularExpressionMatch &m : pings.globalMatch(text))
+        waits << QString::number(m.captured(1).toInt() - 1);
+    if (limits.size() != 2 || waits.size() != 3)
+        return QStringLiteral("unexpected script: ") + text;
+    return QStringLiteral("%1 x %2 s, then %3 x %4 s, then %5 s")
+        .arg(limits[0], waits[0], limits[1], waits[1], waits[2]);
+}
+
+} // namespace
+
+// Production runs with the default plan: the POSIX script must wait as long,
+// as often, as the Windows one.
+void TestRelauncher::defaultWaitsMatchTheWindowsScript()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    Relauncher::Plan plan;
+    plan.executable = temp.path() + "/kestrix";
+    plan.tempDir = temp.path();
+    QVERIFY(Relauncher::writeWindowsScript(plan));
+
+    const QString expected = QStringLiteral("60 x 1 s, then 90 x 2 s, then 2 s");
+    QCOMPARE(windowsWaits(readAll(temp.path() + "/kestrix-relaunch.cmd")), expected);
+    QCOMPARE(posixWaits(Relauncher::posixScript(plan)), expected);
 }
 
 #ifndef Q_OS_WIN
@@ -502,6 +560,74 @@ void TestRelauncher::plantedLinksAreReplacedNotFollowed()
     QVERIFY(!QFileInfo(m_tempDir + "/kestrix-relaunch.cmd").isSymLink());
     QVERIFY(!QFileInfo(m_tempDir + "/kestrix-relaunch.log").isSymLink());
     QCOMPARE(logEntries().size(), 4);
+}
+
+// No private folder to be had: the relauncher must not fall back to any other
+// place, the file system's root least of all (an empty folder plus a name).
+void TestRelauncher::withoutAPrivateFolderNothingIsWritten_data()
+{
+    QTest::addColumn<QString>("fallback"); // what waits under the fallback folder's name
+
+    QTest::newRow("folder of another user") << "foreign";
+    QTest::newRow("folder open to everyone") << "open";
+    QTest::newRow("link to a private folder") << "link";
+}
+
+void TestRelauncher::withoutAPrivateFolderNothingIsWritten()
+{
+    QFETCH(QString, fallback);
+
+    const QStringList atRoot{"/kestrix-relaunch.sh", "/kestrix-relaunch.cmd",
+                             "/kestrix-relaunch.log"};
+    for (const QString &path : atRoot) {
+        if (QFileInfo::exists(path))
+            QSKIP(qPrintable(path + " exists already: cannot tell who wrote it"));
+    }
+    const auto removeAtRoot = qScopeGuard([&] {
+        for (const QString &path : atRoot)
+            QFile::remove(path);
+    });
+
+    const QString temp = m_tempDir + "/shared";
+    const QString own = temp + "/kestrix-runtime-" + QString::number(geteuid());
+    QVERIFY(QDir().mkpath(temp));
+    if (fallback == "link") {
+        const QString target = m_tempDir + "/private";
+        QVERIFY(QDir().mkpath(target));
+        QVERIFY(
+            QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::link(target, own));
+    } else {
+        QVERIFY(QDir().mkpath(own));
+        QVERIFY(QFile::setPermissions(
+            own, fallback == "open" ? QFile::Permissions(0x7777)
+                                    : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        if (fallback == "foreign") {
+            if (geteuid() != 0)
+                QSKIP("only root can give a folder to another user");
+            QCOMPARE(chown(QFile::encodeName(own).constData(), 65534, 65534), 0);
+        }
+    }
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        qputenv("TMPDIR", oldTemp);
+    });
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(temp));
+
+    Relauncher::Plan plan = Relauncher::Plan::forThisProcess();
+    QCOMPARE(plan.tempDir, QString());
+    plan.executable = m_appDir + "/kestrix"; // not there: nothing to bring back by mistake
+    plan.graceMs = 0;
+
+    QVERIFY(!Relauncher::schedule(plan));
+    QVERIFY(!Relauncher::writeWindowsScript(plan));
+    for (const QString &path : atRoot)
+        QVERIFY2(!QFileInfo::exists(path), qPrintable(path + " was written"));
+    QCOMPARE(QDir(own).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 #endif

@@ -27,6 +27,10 @@ private slots:
     void handshake();
     void tokenIsPrivateAndFreshEachStart();
     void withoutProgramDataAnEmptyTokenIsExpected();
+    void unsafeProgramDataFolderStopsTheStart_data();
+    void unsafeProgramDataFolderStopsTheStart();
+    void plantedLinksAreReplacedNotFollowed_data();
+    void plantedLinksAreReplacedNotFollowed();
     void secondDaemonLeavesTheFirstAlone();
     void badArguments_data();
     void badArguments();
@@ -200,6 +204,110 @@ void TestDevDaemon::withoutProgramDataAnEmptyTokenIsExpected()
     QVERIFY(!QFile::exists(m_daemon->tokenPath()));
     Peer peer;
     QVERIFY(peer.handshake(m_daemon->socket(), QString()));
+}
+
+// PROGRAMDATA may lie in a shared place: a Kestrix folder there that someone
+// else owns, or may write into, or that is a link, is not where the token goes.
+void TestDevDaemon::unsafeProgramDataFolderStopsTheStart_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("reason");
+
+    QTest::newRow("writable by everyone") << "mode 0777" << QByteArray("others may write");
+    QTest::newRow("writable by the group") << "mode 0770" << QByteArray("others may write");
+    QTest::newRow("another user's") << "foreign" << QByteArray("belongs to uid 65534");
+    QTest::newRow("a link to a folder of ours") << "link" << QByteArray("a link?");
+}
+
+void TestDevDaemon::unsafeProgramDataFolderStopsTheStart()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, reason);
+
+    const QString folder = m_daemon->programData() + "/Kestrix";
+    const QString elsewhere = m_dir->path() + "/elsewhere";
+    QVERIFY(QDir().mkpath(elsewhere));
+    QVERIFY(QDir().mkpath(m_daemon->programData()));
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    if (kind == "link") {
+        QVERIFY(QFile::setPermissions(elsewhere, ownerOnly));
+        QVERIFY(QFile::link(elsewhere, folder));
+    } else {
+        QVERIFY(QDir().mkpath(folder));
+        const QFile::Permissions group = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup;
+        const QFile::Permissions other = QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(folder, kind == "mode 0777"   ? ownerOnly | group | other
+                                              : kind == "mode 0770" ? ownerOnly | group
+                                                                    : ownerOnly));
+        if (kind == "foreign") {
+            if (geteuid() != 0)
+                QSKIP("only root can give a folder to another user");
+            QCOMPARE(chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        }
+    }
+
+    QVERIFY(!m_daemon->start());
+    QVERIFY(m_daemon->waitForExit());
+    QCOMPARE(m_daemon->process()->exitCode(), 1);
+    const QByteArray stderrText = m_daemon->process()->readAllStandardError();
+    QVERIFY2(stderrText.startsWith("kestrix-daemon: ") && stderrText.contains(reason),
+             stderrText.constData());
+    QVERIFY(!QFileInfo::exists(folder + "/pipe.token"));
+    QVERIFY(!QFileInfo::exists(elsewhere + "/pipe.token"));
+    QVERIFY(!QFileInfo::exists(m_daemon->socket()));
+}
+
+// Links left in the folder under the daemon's file names: replaced by the
+// daemon's own files, and what they point at is neither read nor written.
+void TestDevDaemon::plantedLinksAreReplacedNotFollowed_data()
+{
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("state") << "devdaemon-state.json";
+    QTest::newRow("token") << "pipe.token";
+}
+
+void TestDevDaemon::plantedLinksAreReplacedNotFollowed()
+{
+    QFETCH(QString, name);
+
+    const QString folder = m_daemon->programData() + "/Kestrix";
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // Would sign the daemon in, were it read.
+    const QByteArray victimText = R"({"authenticated":true,"kill_switch_mode":"always"})";
+    const QString victim = m_dir->path() + "/victim.json";
+    {
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(victimText), victimText.size());
+    }
+    QVERIFY(QFile::link(victim, folder + '/' + name));
+
+    QVERIFY(m_daemon->start());
+    Peer peer;
+    QVERIFY(peer.handshake(m_daemon->socket(), m_daemon->token()));
+    peer.command(QStringLiteral("status"));
+    const QJsonObject status = peer.waitFor(QStringLiteral("status"));
+    QCOMPARE(status.value("authenticated"), QJsonValue(false));
+    QCOMPARE(status.value("kill_switch_mode"), QJsonValue("never"));
+    // Each file written afresh.
+    peer.command(QStringLiteral("set_kill_switch"), {{"mode", "on_connect"}});
+    QVERIFY(!peer.waitFor(QStringLiteral("status"),
+                          [](const QJsonObject &e) {
+                              return e.value("kill_switch_mode") == QLatin1String("on_connect");
+                          })
+                 .isEmpty());
+
+    QCOMPARE(QFileInfo(folder + '/' + name).isSymLink(), false);
+    QVERIFY(QFileInfo(folder + '/' + name).isFile());
+    QFile victimFile(victim);
+    QVERIFY(victimFile.open(QIODevice::ReadOnly));
+    QCOMPARE(victimFile.readAll(), victimText);
+    QFile state(folder + "/devdaemon-state.json");
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(state.readAll()).object().value("kill_switch_mode"),
+             QJsonValue("on_connect"));
 }
 
 void TestDevDaemon::secondDaemonLeavesTheFirstAlone()

@@ -1,6 +1,7 @@
-// A "ping" that returns at once, ahead of Wine's on PATH, so that the
-// relaunch script's minute of one-second polls runs in moments without a
-// byte of the script changed. Each call's arguments are noted in the file
+// A "ping" that returns at once, in place of Wine's in the System32 folder
+// of the %SystemRoot% a test hands the script, so that the relaunch
+// script's minute of one-second polls runs in moments without a byte of the
+// script changed. Each call's arguments are noted in the file
 // named by KESTRIX_TEST_PING_LOG.
 
 #include "winsupport.h"

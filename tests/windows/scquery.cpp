@@ -1,7 +1,8 @@
 // "sc query <service>" as Windows answers it, from the real service manager.
 // Wine's own sc.exe has no "query" command, and the relaunch script asks
-// exactly that; this program stands in for it, ahead of it on PATH. Each
-// call is noted in the file named by KESTRIX_TEST_SC_LOG.
+// exactly that; this program stands in for it, as sc.exe in the System32
+// folder of the %SystemRoot% a test hands the script. Each call is noted in
+// the file named by KESTRIX_TEST_SC_LOG.
 
 #include "winsupport.h"
 

@@ -4,6 +4,7 @@
 //   console: attached | none
 //   console window: shown | none
 //   outlived its starter: yes | no
+//   current folder: <path>
 
 #include "winsupport.h"
 
@@ -65,5 +66,8 @@ int main()
               (GetConsoleWindow() && IsWindowVisible(GetConsoleWindow()) ? "shown" : "none") + "\n";
     report += std::string("outlived its starter: ") +
               (outlivedStarter(parentProcessId()) ? "yes" : "no") + "\n";
+    std::wstring folder(32768, L'\0');
+    folder.resize(GetCurrentDirectoryW(DWORD(folder.size()), folder.data()));
+    report += "current folder: " + WinTest::narrow(folder) + "\n";
     return WinTest::writeFileAtomically(self + L".report", report) ? 0 : 1;
 }

@@ -38,7 +38,7 @@ TEST_P(DaemonStart, DetachedWithForegroundOnly)
     const std::wstring report = daemon + L".report";
     ASSERT_TRUE(waitUntil([&] { return fileExists(report); })) << "the daemon never started";
     const std::vector<std::string> lines = WinTest::lines(readFile(report));
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "command line: \"" + narrow(daemon) + "\" --foreground");
     EXPECT_EQ(lines[1], "console: none");
     EXPECT_EQ(lines[2], "console window: none");

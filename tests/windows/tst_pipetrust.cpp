@@ -37,6 +37,9 @@ struct TrustCase
     Policy policy;
     bool serviceRunning;
     Win32::PipeOpen result;
+    // The pipe's owner (another process's pipe only): its creator's user
+    // unless named.
+    const wchar_t *owner = kOwnerCreator;
 };
 
 TrustPolicy policyFor(Policy kind)
@@ -104,9 +107,10 @@ TEST_P(PipeTrust, DecidesBeforeAnyByte)
         ASSERT_TRUE(ServiceControl::waitForState(SERVICE_RUNNING));
     }
     if (c.server == Server::OtherProcess || c.server == Server::Busy) {
-        m_server = startProcess(quoted(joined(programFolder(), L"kestrix-test-pipeserver.exe")) +
-                                    L" " + quoted(pipeName) + L" " + quoted(report),
-                                0, &serverProcess);
+        m_server =
+            startProcess(quoted(joined(programFolder(), L"kestrix-test-pipeserver.exe")) + L" " +
+                             quoted(pipeName) + L" " + quoted(report) + L" " + quoted(c.owner),
+                         0, &serverProcess);
         ASSERT_NE(m_server, nullptr);
     }
     if (c.server != Server::None) {
@@ -123,7 +127,8 @@ TEST_P(PipeTrust, DecidesBeforeAnyByte)
                             OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(other, INVALID_HANDLE_VALUE);
     }
-    const Win32::VerifiedPipe pipe = Win32::openVerifiedPipe(pipeName, policy);
+    const Win32::VerifiedPipe pipe =
+        Win32::openVerifiedPipe(pipeName, [&] { return policyFor(c.policy); });
     if (other != INVALID_HANDLE_VALUE)
         CloseHandle(other);
     ASSERT_EQ(pipe.result, c.result) << "error " << pipe.error;
@@ -141,6 +146,10 @@ TEST_P(PipeTrust, DecidesBeforeAnyByte)
     EXPECT_EQ(pipe.peer.processId, serverProcess);
     EXPECT_EQ(pipe.peer.user, Win32::currentTrustPolicy().ownUser);
     EXPECT_FALSE(pipe.peer.user.empty());
+    const std::wstring owner(c.owner);
+    EXPECT_EQ(pipe.owner, owner == kOwnerNone      ? std::string()
+                          : owner == kOwnerCreator ? Win32::currentTrustPolicy().ownUser
+                                                   : narrow(owner));
 
     std::string sent;
     if (c.result == Win32::PipeOpen::Opened) {
@@ -173,7 +182,55 @@ INSTANTIATE_TEST_SUITE_P(
                   Win32::PipeOpen::Opened},
         TrustCase{"no_server", Server::None, Policy::Current, false, Win32::PipeOpen::Failed},
         // One short wait for a free instance, then a failed attempt.
-        TrustCase{"busy", Server::Busy, Policy::Current, false, Win32::PipeOpen::Failed}),
+        TrustCase{"busy", Server::Busy, Policy::Current, false, Win32::PipeOpen::Failed},
+        // A server of ours with a pipe that someone else created: it may
+        // have been handed over, and the creator's process id since reused.
+        TrustCase{"owned_by_another_user_refused", Server::OtherProcess, Policy::Current, false,
+                  Win32::PipeOpen::Refused, L"S-1-5-21-0-0-0-1001"},
+        TrustCase{"owned_by_the_users_group_refused", Server::OtherProcess, Policy::Current, false,
+                  Win32::PipeOpen::Refused, L"S-1-5-32-545"},
+        // Wine gives a pipe no owner unless asked; Windows always does.
+        TrustCase{"without_owner_refused", Server::OtherProcess, Policy::Current, false,
+                  Win32::PipeOpen::Refused, kOwnerNone},
+        TrustCase{"owned_by_the_system_accepted", Server::OtherProcess, Policy::Current, false,
+                  Win32::PipeOpen::Opened, L"S-1-5-18"},
+        TrustCase{"owned_by_the_administrators_accepted", Server::OtherProcess, Policy::Current,
+                  false, Win32::PipeOpen::Opened, L"S-1-5-32-544"}),
     [](const testing::TestParamInfo<TrustCase> &info) { return std::string(info.param.name); });
+
+// The service's process id is asked for with the pipe already open: one
+// taken before could belong to a service that has since gone, its id now
+// another process's.
+TEST(PipeTrustOrder, PolicyIsTakenWithThePipeOpen)
+{
+    ScratchFolder folder(scratchPath(L"pipe-order"));
+    ASSERT_TRUE(folder.valid());
+    const std::wstring pipeName = L"\\\\.\\pipe\\kestrix-test-order";
+    const std::wstring report = joined(folder.path(), L"server.txt");
+    DWORD serverProcess = 0;
+    HANDLE server = startProcess(quoted(joined(programFolder(), L"kestrix-test-pipeserver.exe")) +
+                                     L" " + quoted(pipeName) + L" " + quoted(report),
+                                 0, &serverProcess);
+    ASSERT_NE(server, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return fileExists(report + L".ready"); }));
+
+    int asked = 0;
+    bool pipeWasOpen = false;
+    const Win32::VerifiedPipe pipe = Win32::openVerifiedPipe(pipeName, [&] {
+        ++asked;
+        pipeWasOpen = waitUntil([&] { return fileExists(report + L".connected"); }, 10000);
+        return Win32::currentTrustPolicy();
+    });
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(pipeWasOpen) << "the policy was taken before the pipe was opened";
+    EXPECT_EQ(pipe.result, Win32::PipeOpen::Opened);
+    Win32::closePipe(pipe.handle);
+
+    std::string received;
+    EXPECT_TRUE(waitUntil([&] { return readPipeReport(report, received); }));
+    EXPECT_EQ(received, "");
+    TerminateProcess(server, 1);
+    CloseHandle(server);
+}
 
 } // namespace

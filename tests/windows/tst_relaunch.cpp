@@ -56,40 +56,58 @@ std::vector<std::wstring> splitCommandLine(const std::wstring &commandLine)
     return arguments;
 }
 
+// The system folder, where the relaunch script's interpreter starts.
+std::wstring systemFolder()
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length < MAX_PATH ? length : 0);
+}
+
 // The folders and files of one relaunch, and the environment the interface
-// would hand down: its temporary folder, and a PATH on which the script
-// finds the tools it calls.
+// would hand down: its temporary folder, and a %SystemRoot% whose System32
+// holds the tools the script calls by their full path: Wine's own find,
+// a stand-in for sc (Wine's cannot "query"), and for ping either Wine's
+// own (which really waits) or a stand-in that returns at once, so that a
+// minute of one-second polls runs in moments without a byte of the script
+// changed.
 class RelaunchScene
 {
 public:
     RelaunchScene(const std::string &name, const std::wstring &appFolder,
                   const std::wstring &tempFolder, bool quickPing)
         : root(scratchPath(L"relaunch-" + widen(name))), temp(joined(root, tempFolder)),
-          app(joined(root, appFolder)), standIn(joined(app, L"kestrix.exe")),
+          app(joined(root, appFolder)), systemRoot(joined(root, L"windows")),
+          tools(joined(systemRoot, L"System32")), standIn(joined(app, L"kestrix.exe")),
           script(joined(temp, L"kestrix-relaunch.cmd")), log(joined(temp, L"kestrix-relaunch.log")),
           polls(joined(root, L"sc-queries.txt")), pings(joined(root, L"pings.txt")),
-          report(standIn + L".report"), m_root(root), m_temp(temp), m_app(app),
-          // Wine's sc.exe cannot "query"; Wine's ping really waits, and a
-          // minute of one-second polls is cut short by a ping that returns
-          // at once.
-          m_path(L"PATH", joined(programFolder(), L"sc-query") +
-                              (quickPing ? L";" + joined(programFolder(), L"quick-ping") : L"") +
-                              L";" + environmentVariable(L"PATH")),
-          m_tempVariable(L"TEMP", temp), m_tmpVariable(L"TMP", temp),
-          m_pollLog(L"KESTRIX_TEST_SC_LOG", polls), m_pingLog(L"KESTRIX_TEST_PING_LOG", pings)
+          report(standIn + L".report"), m_root(root), m_temp(temp), m_app(app), m_tools(tools),
+          m_systemRoot(L"SystemRoot", systemRoot), m_tempVariable(L"TEMP", temp),
+          m_tmpVariable(L"TMP", temp), m_pollLog(L"KESTRIX_TEST_SC_LOG", polls),
+          m_pingLog(L"KESTRIX_TEST_PING_LOG", pings)
     {
-        m_valid = m_root.valid() && m_temp.valid() && m_app.valid() &&
-                  CopyFileW(joined(programFolder(), L"kestrix-standin-gui.exe").c_str(),
-                            standIn.c_str(), FALSE);
+        const std::wstring ping = quickPing ? joined(programFolder(), L"quick-ping\\ping.exe")
+                                            : joined(systemFolder(), L"ping.exe");
+        m_valid = m_root.valid() && m_temp.valid() && m_app.valid() && m_tools.valid() &&
+                  copied(joined(programFolder(), L"kestrix-standin-gui.exe"), standIn) &&
+                  copied(joined(programFolder(), L"sc-query\\sc.exe"), joined(tools, L"sc.exe")) &&
+                  copied(joined(systemFolder(), L"find.exe"), joined(tools, L"find.exe")) &&
+                  copied(ping, joined(tools, L"ping.exe"));
     }
 
     bool valid() const { return m_valid; }
 
-    const std::wstring root, temp, app, standIn, script, log, polls, pings, report;
+    const std::wstring root, temp, app, systemRoot, tools, standIn, script, log, polls, pings,
+        report;
 
 private:
-    ScratchFolder m_root, m_temp, m_app;
-    ScopedEnvironment m_path, m_tempVariable, m_tmpVariable, m_pollLog, m_pingLog;
+    static bool copied(const std::wstring &from, const std::wstring &to)
+    {
+        return CopyFileW(from.c_str(), to.c_str(), FALSE);
+    }
+
+    ScratchFolder m_root, m_temp, m_app, m_tools;
+    ScopedEnvironment m_systemRoot, m_tempVariable, m_tmpVariable, m_pollLog, m_pingLog;
     bool m_valid = false;
 };
 
@@ -106,12 +124,14 @@ void expectRelaunched(const RelaunchScene &scene, const std::vector<std::string>
     EXPECT_EQ(logEntries(scene.log), entries) << "service queries:\n" << readFile(scene.polls);
 
     const std::vector<std::string> reported = lines(readFile(scene.report));
-    ASSERT_EQ(reported.size(), 4u);
+    ASSERT_EQ(reported.size(), 5u);
     const std::string prefix = "command line: ";
     ASSERT_EQ(reported[0].substr(0, prefix.size()), prefix);
     EXPECT_EQ(splitCommandLine(widen(reported[0].substr(prefix.size()))),
               (std::vector<std::wstring>{scene.standIn, L"--after-update"}));
     EXPECT_EQ(reported[3], "outlived its starter: yes");
+    // The interpreter's, handed down: the system folder, not the interface's.
+    EXPECT_EQ(reported[4], "current folder: " + narrow(systemFolder()));
 }
 
 class ServiceFixture
@@ -169,6 +189,81 @@ INSTANTIATE_TEST_SUITE_P(
         // Each would end or split a command line, or expand, if written there.
         FolderCase{"quotes_breakers", L"Jo (Work) & Co ^!;,=\\Kestrix", L"Temp(x86)"}),
     [](const testing::TestParamInfo<FolderCase> &info) { return std::string(info.param.name); });
+
+// ---- Commands planted where cmd.exe looks for a bare name ------------------
+
+// This process's current folder for the life of the object: the one the
+// interface would have when started from anyone's folder.
+class ScopedCurrentFolder
+{
+public:
+    explicit ScopedCurrentFolder(const std::wstring &folder)
+    {
+        m_old.resize(32768);
+        m_old.resize(GetCurrentDirectoryW(DWORD(m_old.size()), m_old.data()));
+        m_valid = SetCurrentDirectoryW(folder.c_str());
+    }
+    ~ScopedCurrentFolder() { SetCurrentDirectoryW(m_old.c_str()); }
+    ScopedCurrentFolder(const ScopedCurrentFolder &) = delete;
+    ScopedCurrentFolder &operator=(const ScopedCurrentFolder &) = delete;
+    bool valid() const { return m_valid; }
+
+private:
+    std::wstring m_old;
+    bool m_valid = false;
+};
+
+struct PlantCase
+{
+    const char *name;
+    const wchar_t *temp;
+};
+
+class RelaunchAmongPlants : public testing::TestWithParam<PlantCase>, protected ServiceFixture
+{
+protected:
+    void SetUp() override { stopService(); }
+    void TearDown() override { stopService(); }
+};
+
+// Batch files named like the script's tools, and one named "planted", in
+// the interface's current folder and on PATH: each notes that it ran. None
+// may: the tools are called by their full path from the system folder, the
+// interpreter starts there, and a "&" in %TEMP% ends no command.
+TEST_P(RelaunchAmongPlants, RunsNoneOfThem)
+{
+    const PlantCase &c = GetParam();
+    RelaunchScene scene(c.name, L"Kestrix", c.temp, true);
+    ASSERT_TRUE(scene.valid());
+    ScratchFolder plants(joined(scene.root, L"Downloads"));
+    ASSERT_TRUE(plants.valid());
+    const std::wstring marker = joined(scene.root, L"planted-ran.txt");
+    for (const wchar_t *name : {L"sc.bat", L"find.bat", L"ping.bat", L"planted.bat"}) {
+        ASSERT_TRUE(
+            writeFileAtomically(joined(plants.path(), name),
+                                "@echo " + narrow(name) + ">> \"" + narrow(marker) + "\"\r\n"));
+    }
+    ScopedEnvironment path(L"PATH", plants.path() + L";" + environmentVariable(L"PATH"));
+    ScopedCurrentFolder here(plants.path());
+    ASSERT_TRUE(here.valid());
+
+    ASSERT_TRUE(Win32::scheduleRelaunch(scene.script, scene.standIn));
+
+    const bool stopLogged = waitUntil([&] { return logHas(scene.log, kStopped); });
+    EXPECT_FALSE(fileExists(marker)) << "planted commands ran:\n" << readFile(marker);
+    ASSERT_TRUE(stopLogged) << "log:\n" << readFile(scene.log);
+    startService();
+    expectRelaunched(scene, {kStarted, kStopped, kLaunching, kExitZero});
+    EXPECT_FALSE(fileExists(marker)) << "planted commands ran:\n" << readFile(marker);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plants, RelaunchAmongPlants,
+                         testing::Values(PlantCase{"tools_in_current_folder", L"Temp"},
+                                         // Unquoted, "set LOG=%TEMP%\..." would run "planted".
+                                         PlantCase{"ampersand_in_temp", L"Temp&planted&x"}),
+                         [](const testing::TestParamInfo<PlantCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- The waits on the service ----------------------------------------------
 

@@ -4,6 +4,7 @@
 #include "daemon/commandlines.h"
 #include "daemon/relaunchscript.h"
 #include "daemon/win32process.h"
+#include "ipc/win32pipe.h"
 #include "winsupport.h"
 
 #include <gtest/gtest.h>
@@ -47,11 +48,20 @@ TEST_P(RelaunchScriptLine, IsAsWritten)
 INSTANTIATE_TEST_SUITE_P(
     Lines, RelaunchScriptLine,
     testing::Values(ScriptLine{1, "@echo off"},
-                    ScriptLine{3, "set LOG=%TEMP%\\kestrix-relaunch.log"},
-                    ScriptLine{11, "sc query kestrix | find \"RUNNING\" >nul || goto waitstart"},
+                    // Quoted whole: a "&" in %TEMP% ends no command.
+                    ScriptLine{3, "set \"LOG=%TEMP%\\kestrix-relaunch.log\""},
+                    // The tools by their full path, never looked for elsewhere.
+                    ScriptLine{11, "\"%SystemRoot%\\System32\\sc.exe\" query kestrix | "
+                                   "\"%SystemRoot%\\System32\\find.exe\" \"RUNNING\" >nul || "
+                                   "goto waitstart"},
                     ScriptLine{13, "if %tries% geq 60 goto up"},
-                    ScriptLine{21, "sc query kestrix | find \"RUNNING\" >nul && goto up"},
+                    ScriptLine{14, "\"%SystemRoot%\\System32\\ping.exe\" -n 2 127.0.0.1 >nul"},
+                    ScriptLine{21, "\"%SystemRoot%\\System32\\sc.exe\" query kestrix | "
+                                   "\"%SystemRoot%\\System32\\find.exe\" \"RUNNING\" >nul && "
+                                   "goto up"},
                     ScriptLine{23, "if %tries% geq 90 goto up"},
+                    ScriptLine{24, "\"%SystemRoot%\\System32\\ping.exe\" -n 3 127.0.0.1 >nul"},
+                    ScriptLine{28, "\"%SystemRoot%\\System32\\ping.exe\" -n 3 127.0.0.1 >nul"},
                     // The path comes from the environment of the interpreter.
                     ScriptLine{30, "start \"\" \"%KESTRIX_EXE%\" --after-update"},
                     ScriptLine{32, "del \"%~f0\""}));
@@ -140,6 +150,58 @@ INSTANTIATE_TEST_SUITE_P(
                 c = '_';
         return name;
     });
+
+// ---- Who may own the daemon's pipe -------------------------------------
+
+struct OwnerCase
+{
+    const char *name;
+    const char *owner;
+    const char *serverUser;        // "" when it could not be read
+    unsigned long serverProcessId; // the service's is 40
+    bool systemTrusted;
+    bool trusted;
+};
+
+class PipeOwner : public testing::TestWithParam<OwnerCase>
+{
+};
+
+TEST_P(PipeOwner, IsTrustedOnlyWhenNoStrangerCouldHaveMadeIt)
+{
+    const OwnerCase &c = GetParam();
+    TrustPolicy policy;
+    policy.ownUser = "S-1-5-21-1-2-3-1000";
+    policy.systemUser = c.systemTrusted ? "S-1-5-18" : "";
+    policy.serviceProcessId = 40;
+    PeerIdentity server;
+    server.known = true;
+    server.user = c.serverUser;
+    server.processId = c.serverProcessId;
+    EXPECT_EQ(Win32::isTrustedPipeOwner(c.owner, server, policy), c.trusted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, PipeOwner,
+    testing::Values(
+        OwnerCase{"the_system", "S-1-5-18", "", 40, true, true},
+        OwnerCase{"the_administrators", "S-1-5-32-544", "", 40, true, true},
+        OwnerCase{"the_administrators_without_the_system", "S-1-5-32-544", "", 40, false, false},
+        OwnerCase{"this_user", "S-1-5-21-1-2-3-1000", "S-1-5-21-1-2-3-1000", 77, true, true},
+        OwnerCase{"unknown", "", "", 40, true, false},
+        OwnerCase{"another_user", "S-1-5-21-1-2-3-1001", "S-1-5-21-1-2-3-1000", 77, true, false},
+        OwnerCase{"the_users_group", "S-1-5-32-545", "S-1-5-21-1-2-3-1000", 77, true, false},
+        // A service under an account of its own owns its pipe itself.
+        OwnerCase{"the_service_account_serving", "S-1-5-80-1-2", "S-1-5-80-1-2", 40, true, true},
+        OwnerCase{"the_service_account_but_another_server", "S-1-5-80-1-2", "S-1-5-80-1-2", 77,
+                  true, false},
+        // The service's process id now names a process of another user than
+        // the pipe's creator: the creator has gone, its id reused.
+        OwnerCase{"a_stranger_where_the_service_serves", "S-1-5-21-1-2-3-1001", "", 40, true,
+                  false},
+        OwnerCase{"a_stranger_beside_the_service", "S-1-5-21-1-2-3-1001", "S-1-5-80-1-2", 40, true,
+                  false}),
+    [](const testing::TestParamInfo<OwnerCase> &info) { return std::string(info.param.name); });
 
 // ---- The single-instance name --------------------------------------------
 

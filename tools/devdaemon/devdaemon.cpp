@@ -13,7 +13,6 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QTemporaryDir>
 
@@ -23,6 +22,7 @@ constexpr int kLoginLifetimeSecs = 5 * 60;
 constexpr int kUpdateTickMs = 120;
 constexpr int kJournalEntries = 200;
 constexpr int kProbeMs = 300;
+constexpr qint64 kMaxStateBytes = 4096;
 
 const QString kDaemonVersion = QStringLiteral(KESTRIX_DEVDAEMON_VERSION);
 
@@ -129,7 +129,7 @@ bool DevDaemon::start(QString *error)
         }
     }
 
-    if (!writeToken(error))
+    if (!openFolders(error) || !writeToken(error))
         return false;
     loadState();
     if (!m_loginPage.listen(error))
@@ -146,37 +146,46 @@ bool DevDaemon::start(QString *error)
     return true;
 }
 
+bool DevDaemon::openFolders(QString *error)
+{
+    // The token is the pipe's one secret, and a folder that others may write
+    // into lets them plant links under our names: only a folder of this user
+    // that nobody else may write into will do.
+    const QString tokenPath = PipeEndpoint::tokenFilePath();
+    const QString dataFolder =
+        tokenPath.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(tokenPath).absolutePath());
+    if (!dataFolder.isEmpty() && !m_dataFolder.open(dataFolder, OwnedFolder::Check::Private, error))
+        return false;
+    if (m_options.statePath.isEmpty())
+        return true;
+    // A file named with --state goes where the user said.
+    const QString stateFolder = QDir::cleanPath(QFileInfo(m_options.statePath).absolutePath());
+    return m_stateFolder.open(
+        stateFolder,
+        stateFolder == dataFolder ? OwnedFolder::Check::Private : OwnedFolder::Check::Any, error);
+}
+
 bool DevDaemon::writeToken(QString *error)
 {
-    const QString path = PipeEndpoint::tokenFilePath();
-    if (path.isEmpty())
+    if (!m_dataFolder.isOpen())
         return true; // without PROGRAMDATA the handshake carries an empty token
     m_token = QString::number(QRandomGenerator::system()->generate64(), 16) +
               QString::number(QRandomGenerator::system()->generate64(), 16);
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        *error = QStringLiteral("cannot create %1").arg(QFileInfo(path).absolutePath());
-        return false;
-    }
-    // Created afresh so it is readable by this user only from the first byte.
-    QFile::remove(path);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                   QFile::ReadOwner | QFile::WriteOwner) ||
-        file.write(m_token.toUtf8() + '\n') < 0 || !file.flush()) {
-        *error = QStringLiteral("cannot write token %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    // A new file renamed into place: readable by this user only from the first
+    // byte, and a link left under the name is replaced, not written through.
+    return m_dataFolder.replace(QFileInfo(PipeEndpoint::tokenFilePath()).fileName(),
+                                m_token.toUtf8() + '\n', error);
 }
 
 void DevDaemon::loadState()
 {
-    if (m_options.statePath.isEmpty())
+    if (!m_stateFolder.isOpen())
         return;
-    QFile file(m_options.statePath);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> text =
+        m_stateFolder.read(QFileInfo(m_options.statePath).fileName(), kMaxStateBytes);
+    if (!text)
         return;
-    const QJsonObject state = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject state = QJsonDocument::fromJson(*text).object();
     m_authenticated = Protocol::readBool(state, QLatin1StringView("authenticated"));
     const QString mode = Protocol::readString(state, QLatin1StringView("kill_switch_mode"));
     if (isKillSwitchMode(mode))
@@ -185,16 +194,15 @@ void DevDaemon::loadState()
 
 void DevDaemon::saveState() const
 {
-    if (m_options.statePath.isEmpty())
+    if (!m_stateFolder.isOpen())
         return;
-    QDir().mkpath(QFileInfo(m_options.statePath).absolutePath());
-    QSaveFile file(m_options.statePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("authenticated"), m_authenticated},
-                                         {QStringLiteral("kill_switch_mode"), m_killSwitchMode}})
-                   .toJson());
-    file.commit();
+    QString error;
+    m_stateFolder.replace(
+        QFileInfo(m_options.statePath).fileName(),
+        QJsonDocument(QJsonObject{{QStringLiteral("authenticated"), m_authenticated},
+                                  {QStringLiteral("kill_switch_mode"), m_killSwitchMode}})
+            .toJson(),
+        &error);
 }
 
 void DevDaemon::onNewConnection()

@@ -3,6 +3,7 @@
 #include "daemonoptions.h"
 #include "eventscript.h"
 #include "loginpage.h"
+#include "ownedfolder.h"
 #include "vpnsimulator.h"
 
 #include <QFile>
@@ -58,6 +59,7 @@ private:
     void broadcastLine(const QByteArray &line);
     void journal(const QString &entry);
 
+    bool openFolders(QString *error);
     bool writeToken(QString *error);
     void loadState();
     void saveState() const;
@@ -70,7 +72,9 @@ private:
     QList<QPointer<ClientSession>> m_sessions;
     QFile m_log;
     QString m_token;
-    QString m_diagFolder; // private, made on the first request
+    OwnedFolder m_dataFolder;  // PROGRAMDATA/Kestrix: the token, the default state
+    OwnedFolder m_stateFolder; // where the state file lives
+    QString m_diagFolder;      // private, made on the first request
 
     bool m_authenticated = false;
     QString m_killSwitchMode = QStringLiteral("never");

@@ -18,7 +18,9 @@
 // any folder will do), hands the socket file to "nobody", becomes "nobody"
 // and only then listens, so the kernel records nobody as the server. For each
 // connection it reports how many bytes the client wrote before it went away
-// or stayed silent for five seconds. Needs root; a root that may not change
+// or stayed silent for five seconds. Needs root (a second user exists for
+// a user namespace only with subordinate ids, which a developer's machine
+// need not have): CI runs these tests as root. A root that may not change
 // user (a container without CAP_SETUID) gets CannotChangeUser.
 class ForeignServer
 {
@@ -69,6 +71,9 @@ public:
                : ready == 'E' ? Start::CannotChangeUser
                               : Start::Failed;
     }
+
+    // The serving process, which the kernel names as the server.
+    pid_t pid() const { return m_pid; }
 
     // The bytes the next client wrote, once it has gone; false when no
     // client came and went in time. The caller's event loop runs meanwhile.

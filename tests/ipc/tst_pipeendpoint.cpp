@@ -56,8 +56,11 @@ class OpenWatch
 public:
     explicit OpenWatch(const QString &path) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
     {
+        // Opening /dev/ptmx shows as the terminal it makes.
+        const bool terminals = path == QLatin1String("/dev/ptmx");
+        const QByteArray watched = terminals ? "/dev/pts" : QFile::encodeName(path);
         if (m_fd >= 0 &&
-            ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN) < 0) {
+            ::inotify_add_watch(m_fd, watched.constData(), terminals ? IN_CREATE : IN_OPEN) < 0) {
             ::close(m_fd);
             m_fd = -1;
         }

@@ -154,8 +154,13 @@ Verdict verifyServer(QLocalSocket *socket, std::function<void()> recheck)
         const bool trusted = socket->state() == QLocalSocket::ConnectedState &&
                              isTrustedServer(peer, policy, session->endpointOwner);
         session->verdict = trusted ? Verdict::Trusted : Verdict::Refused;
-        if (!*answeredAtOnce)
-            recheck();
+        if (*answeredAtOnce)
+            return;
+        recheck();
+        // What a trusted server said while it was held back was not announced.
+        if (trusted && socket->state() == QLocalSocket::ConnectedState &&
+            socket->bytesAvailable() > 0)
+            QMetaObject::invokeMethod(socket, &QLocalSocket::readyRead, Qt::QueuedConnection);
     });
     *answeredAtOnce = false;
     return *session->verdict;

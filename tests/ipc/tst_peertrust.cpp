@@ -297,7 +297,9 @@ void TestPeerTrust::serviceAccountDaemon()
         qunsetenv("PROGRAMDATA");
         qunsetenv("KESTRIX_PIPE");
     });
-    const ForeignServer::Start started = foreign.start(path);
+    // It speaks first: nothing of it may be read before it is trusted.
+    const ForeignServer::Start started = foreign.start(path, R"({"type":"ready","version":"6.6.6"})"
+                                                             "\n");
     if (started == ForeignServer::Start::CannotChangeUser)
         QSKIP("this root may not switch to uid 65534 (no CAP_SETUID)");
     QVERIFY2(started == ForeignServer::Start::Serving, "the child did not start serving");
@@ -306,10 +308,14 @@ void TestPeerTrust::serviceAccountDaemon()
                                                 : 0);
 
     auto client = std::make_unique<PipeClient>();
+    QStringList statuses;
+    connect(client.get(), &PipeClient::statusChanged, this, [&] { statuses << client->status(); });
     client->connectToPipe();
     qint64 received = -1;
     if (trusted) {
-        QTRY_COMPARE(client->status(), QStringLiteral("connected — sending handshake"));
+        QTRY_COMPARE(client->status(), QStringLiteral("ready — daemon v6.6.6"));
+        QCOMPARE(statuses.indexOf(QStringLiteral("connected — sending handshake")),
+                 statuses.indexOf(QStringLiteral("ready — daemon v6.6.6")) - 1);
         client.reset(); // the server reports what it got once we are gone
         QVERIFY2(foreign.nextConnection(&received, 10000), "the server saw no connection");
         QVERIFY(received > 0);
@@ -318,6 +324,8 @@ void TestPeerTrust::serviceAccountDaemon()
     QVERIFY2(foreign.nextConnection(&received, 10000), "the server saw no connection");
     QCOMPARE(received, qint64(0));
     QCOMPARE(client->status(), QStringLiteral("error: daemon identity not verified"));
+    QVERIFY2(!statuses.join(" | ").contains(QStringLiteral("6.6.6")),
+             qPrintable(statuses.join(" | ")));
 }
 
 void TestPeerTrust::mainPidFromShowOutput_data()

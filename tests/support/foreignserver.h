@@ -39,7 +39,8 @@ public:
     ForeignServer &operator=(const ForeignServer &) = delete;
     ~ForeignServer() { stop(); }
 
-    Start start(const QString &path)
+    // greeting: bytes written to every client as soon as it is accepted.
+    Start start(const QString &path, const QByteArray &greeting = {})
     {
         int report[2];
         int control[2];
@@ -55,7 +56,7 @@ public:
         if (m_pid == 0) {
             ::close(report[0]);
             ::close(control[1]);
-            serve(name.constData(), report[1], control[0]); // never returns
+            serve(name.constData(), greeting, report[1], control[0]); // never returns
         }
         ::close(report[1]);
         ::close(control[0]);
@@ -104,7 +105,8 @@ public:
     }
 
 private:
-    [[noreturn]] static void serve(const char *path, int report, int control)
+    [[noreturn]] static void serve(const char *path, const QByteArray &greeting, int report,
+                                   int control)
     {
         const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address = {};
@@ -129,6 +131,8 @@ private:
             const int client = ::accept(listener, nullptr, nullptr);
             if (client < 0)
                 continue;
+            if (!greeting.isEmpty())
+                (void)!::write(client, greeting.constData(), size_t(greeting.size()));
             qint64 received = 0;
             char buffer[4096];
             for (;;) {

@@ -109,7 +109,8 @@ bool connectToCheckedEndpoint(QLocalSocket *socket, const QString &path, QString
     const QPointer<Session> alive(session);
     socket->connectToServer(connectPath, QIODevice::ReadWrite);
     // Connected or failed at once, as a local socket mostly is: the folder can
-    // go. A server whose queue is full is tried again later by its path.
+    // go. When the server's queue is full, Qt tries again later through the
+    // same folder, kept open until then.
     if (alive && socket->state() != QLocalSocket::ConnectingState)
         alive->endpoint.release();
     return true;

@@ -26,6 +26,25 @@ void fakeServiceMainPid(qint64 pid)
     });
 }
 
+// The policy of the decision tables: own user "1000", system "0".
+TrustPolicy tablePolicy(qulonglong serviceProcessId)
+{
+    TrustPolicy policy;
+    policy.ownUser = "1000";
+    policy.systemUser = "0";
+    policy.serviceProcessId = static_cast<unsigned long>(serviceProcessId);
+    return policy;
+}
+
+PeerIdentity tablePeer(bool known, const QString &user, qulonglong processId)
+{
+    PeerIdentity peer;
+    peer.known = known;
+    peer.user = user.toStdString();
+    peer.processId = static_cast<unsigned long>(processId);
+    return peer;
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -88,15 +107,8 @@ void TestPeerTrust::decision()
     QFETCH(qulonglong, serviceProcessId);
     QFETCH(bool, trusted);
 
-    PeerIdentity peer;
-    peer.known = known;
-    peer.user = user.toStdString();
-    peer.processId = static_cast<unsigned long>(processId);
-    TrustPolicy policy;
-    policy.ownUser = "1000";
-    policy.systemUser = "0";
-    policy.serviceProcessId = static_cast<unsigned long>(serviceProcessId);
-    QCOMPARE(isTrustedDaemon(peer, policy), trusted);
+    QCOMPARE(isTrustedDaemon(tablePeer(known, user, processId), tablePolicy(serviceProcessId)),
+             trusted);
 }
 
 void TestPeerTrust::endpointOwnerDecision_data()
@@ -133,15 +145,9 @@ void TestPeerTrust::endpointOwnerDecision()
     QFETCH(long, endpointOwner);
     QFETCH(bool, trusted);
 
-    PeerIdentity peer;
-    peer.known = true;
-    peer.user = user.toStdString();
-    peer.processId = static_cast<unsigned long>(processId);
-    TrustPolicy policy;
-    policy.ownUser = "1000";
-    policy.systemUser = "0";
-    policy.serviceProcessId = static_cast<unsigned long>(serviceProcessId);
-    QCOMPARE(DaemonPeer::isTrustedServer(peer, policy, endpointOwner), trusted);
+    QCOMPARE(DaemonPeer::isTrustedServer(tablePeer(true, user, processId),
+                                         tablePolicy(serviceProcessId), endpointOwner),
+             trusted);
 }
 
 void TestPeerTrust::ownServerIdentified()

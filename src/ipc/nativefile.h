@@ -12,7 +12,10 @@ enum class LinkPolicy
 };
 
 // Opens a file for reading when, and only when, it is a regular file of at
-// most maxBytes. Never blocks: a FIFO or device is refused, not waited on.
+// most maxBytes. Never blocks: a FIFO or device is refused, not waited on, and
+// on Linux is refused before it is opened for reading at all. Files of kernel
+// file systems (/proc, /sys and the like), whose size says nothing of what
+// they produce, are refused too.
 // Returns a C runtime descriptor open for reading (the caller closes it), or -1.
 int openRegularFileDescriptor(const std::filesystem::path &path, LinkPolicy links,
                               std::int64_t maxBytes);

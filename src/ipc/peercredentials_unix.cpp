@@ -16,6 +16,7 @@ PeerIdentity peerIdentityOfSocket(int socketFd)
         length != sizeof credentials)
         return peer;
     const uid_t uid = credentials.uid;
+    peer.processId = credentials.pid > 0 ? static_cast<unsigned long>(credentials.pid) : 0;
 #else
     uid_t uid = 0;
     gid_t gid = 0;

@@ -18,7 +18,7 @@
 #ifdef Q_OS_WIN
 #include "ipc/win32pipe.h"
 #else
-#include "ipc/peercredentials_unix.h"
+#include "ipc/daemonpeer_unix.h"
 #endif
 
 using namespace Qt::StringLiterals;
@@ -132,7 +132,10 @@ void PipeClient::openSocket()
     // An adopted handle does not announce itself as connected.
     onConnected();
 #else
-    m_socket->connectToServer(PipeEndpoint::serverName(), QIODevice::ReadWrite);
+    // Only a path no other user can redirect; a refused one is a failed attempt.
+    QString refusal;
+    if (!DaemonPeer::connectToCheckedEndpoint(m_socket, PipeEndpoint::serverName(), &refusal))
+        failAttempt(QStringLiteral("error: ") + refusal);
 #endif
 }
 
@@ -156,9 +159,12 @@ void PipeClient::onConnected()
 {
 #ifndef Q_OS_WIN
     // The token is a secret: only a daemon running as the system or as this
-    // user may have it. Checked before anything is read or written.
-    if (!isTrustedDaemon(peerIdentityOfSocket(int(m_socket->socketDescriptor())),
-                         currentTrustPolicy())) {
+    // user, or the service's own process, may have it. Checked before anything
+    // is read or written; asking systemd comes back here with the answer.
+    const auto verdict = DaemonPeer::verifyServer(m_socket, [this] { onConnected(); });
+    if (verdict == DaemonPeer::Verdict::Pending)
+        return;
+    if (verdict == DaemonPeer::Verdict::Refused) {
         refuseUnverifiedPeer();
         return;
     }

@@ -38,7 +38,8 @@ QString readToken()
     const QString path = tokenFilePath();
     if (path.isEmpty())
         return {};
-    // A link to the daemon's file is fine; a FIFO, device or oversized file is not.
+    // A link to the daemon's file is fine; a FIFO, device, kernel file or
+    // oversized file is not.
     QFile file;
     if (!openRegularFile(file, path, LinkPolicy::Follow, kMaxTokenBytes))
         return {};

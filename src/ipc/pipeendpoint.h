@@ -19,7 +19,9 @@ inline constexpr qint64 kMaxTokenBytes = 4096;
 
 // The token for the handshake: the file's content, trimmed; empty when the
 // file is missing or unreadable, or is not a regular file of at most
-// kMaxTokenBytes. Never blocks. Read afresh on every call.
+// kMaxTokenBytes (a FIFO or device is refused without being opened for
+// reading, a file under /proc or /sys whatever its size). Never blocks. Read
+// afresh on every call.
 QString readToken();
 
 } // namespace PipeEndpoint

@@ -1,13 +1,57 @@
+#include "ipc/daemonpeer_unix.h"
 #include "ipc/peercredentials_unix.h"
 #include "ipc/peertrust.h"
+#include "ipc/servicemainpid_unix.h"
 
 #include "clientfixture.h"
 #include "foreignserver.h"
 
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QtTest>
 
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// Stands in for systemd: the kestrix unit's main process is pid, told a
+// little later as the real answer would be.
+void fakeServiceMainPid(qint64 pid)
+{
+    DaemonPeer::setMainPidLookup([pid](QObject *context, std::function<void(qint64)> answer) {
+        QTimer::singleShot(20, context, [answer, pid] { answer(pid); });
+    });
+}
+
+// The policy of the decision tables: own user "1000", system "0".
+TrustPolicy tablePolicy(qulonglong serviceProcessId)
+{
+    TrustPolicy policy;
+    policy.ownUser = "1000";
+    policy.systemUser = "0";
+    policy.serviceProcessId = static_cast<unsigned long>(serviceProcessId);
+    return policy;
+}
+
+PeerIdentity tablePeer(bool known, const QString &user, qulonglong processId)
+{
+    PeerIdentity peer;
+    peer.known = known;
+    peer.user = user.toStdString();
+    peer.processId = static_cast<unsigned long>(processId);
+    return peer;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
 
 // Whom the client accepts as its daemon, and what a refused one receives.
 class TestPeerTrust : public QObject
@@ -18,8 +62,19 @@ private slots:
     void initTestCase() { qunsetenv("PROGRAMDATA"); }
     void decision_data();
     void decision();
+    void endpointOwnerDecision_data();
+    void endpointOwnerDecision();
     void ownServerIdentified();
+    void endpointCheckedBeforeConnecting_data();
+    void endpointCheckedBeforeConnecting();
     void foreignServerRefused();
+    void serviceAccountDaemon_data();
+    void serviceAccountDaemon();
+    void mainPidFromShowOutput_data();
+    void mainPidFromShowOutput();
+    void mainPidQuery_data();
+    void mainPidQuery();
+    void mainPidQueryGoneWithItsContext();
 };
 
 void TestPeerTrust::decision_data()
@@ -52,15 +107,47 @@ void TestPeerTrust::decision()
     QFETCH(qulonglong, serviceProcessId);
     QFETCH(bool, trusted);
 
-    PeerIdentity peer;
-    peer.known = known;
-    peer.user = user.toStdString();
-    peer.processId = static_cast<unsigned long>(processId);
-    TrustPolicy policy;
-    policy.ownUser = "1000";
-    policy.systemUser = "0";
-    policy.serviceProcessId = static_cast<unsigned long>(serviceProcessId);
-    QCOMPARE(isTrustedDaemon(peer, policy), trusted);
+    QCOMPARE(isTrustedDaemon(tablePeer(known, user, processId), tablePolicy(serviceProcessId)),
+             trusted);
+}
+
+void TestPeerTrust::endpointOwnerDecision_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<qulonglong>("processId");
+    QTest::addColumn<qulonglong>("serviceProcessId");
+    QTest::addColumn<long>("endpointOwner");
+    QTest::addColumn<bool>("trusted");
+
+    // Own user "1000", system "0".
+    QTest::newRow("own path, own server") << "1000" << 7ull << 0ull << -1L << true;
+    QTest::newRow("own path, the service as another account")
+        << "999" << 4242ull << 4242ull << -1L << true;
+    QTest::newRow("own path, another account's other process")
+        << "999" << 4243ull << 4242ull << -1L << false;
+    QTest::newRow("service's path, its own process") << "999" << 4242ull << 4242ull << 999L << true;
+    QTest::newRow("service's path, another process of the account")
+        << "999" << 4243ull << 4242ull << 999L << false;
+    QTest::newRow("service's path, no service running")
+        << "999" << 4242ull << 0ull << 999L << false;
+    // A path of another account is not ours to trust because root answers it.
+    QTest::newRow("another account's path, root serves") << "0" << 1ull << 4242ull << 999L << false;
+    QTest::newRow("another account's path, we serve") << "1000" << 7ull << 4242ull << 999L << false;
+    QTest::newRow("the service's process as a third account")
+        << "998" << 4242ull << 4242ull << 999L << false;
+}
+
+void TestPeerTrust::endpointOwnerDecision()
+{
+    QFETCH(QString, user);
+    QFETCH(qulonglong, processId);
+    QFETCH(qulonglong, serviceProcessId);
+    QFETCH(long, endpointOwner);
+    QFETCH(bool, trusted);
+
+    QCOMPARE(DaemonPeer::isTrustedServer(tablePeer(true, user, processId),
+                                         tablePolicy(serviceProcessId), endpointOwner),
+             trusted);
 }
 
 void TestPeerTrust::ownServerIdentified()
@@ -79,6 +166,57 @@ void TestPeerTrust::ownServerIdentified()
     QCOMPARE(peer.user, std::to_string(geteuid()));
     QVERIFY(isTrustedDaemon(peer, currentTrustPolicy()));
     QVERIFY(daemon.lines().first().startsWith(R"({"magic":"KESTRIX_IPC")"));
+    QCOMPARE(peer.processId, static_cast<unsigned long>(getpid()));
+}
+
+void TestPeerTrust::endpointCheckedBeforeConnecting_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("reached");
+
+    QTest::newRow("private folder") << "private" << true;
+    // Another user made the name a link to a socket the client would trust.
+    QTest::newRow("link in a sticky folder") << "sticky-link" << false;
+    QTest::newRow("link in a private folder") << "private-link" << false;
+    QTest::newRow("socket in a folder others may write") << "open-folder" << false;
+}
+
+void TestPeerTrust::endpointCheckedBeforeConnecting()
+{
+    QFETCH(QString, layout);
+    QFETCH(bool, reached);
+
+    FakeDaemon daemon;
+    QVERIFY(daemon.listen());
+    QTemporaryDir other;
+    const QString link = other.path() + "/kestrix.sock";
+    if (layout == "sticky-link" || layout == "private-link") {
+        if (layout == "sticky-link")
+            QCOMPARE(::chmod(QFile::encodeName(other.path()).constData(), 01777), 0);
+        QVERIFY(QFile::link(daemon.path(), link));
+        qputenv("KESTRIX_PIPE", QFile::encodeName(link));
+    } else if (layout == "open-folder") {
+        const QByteArray folder = QFile::encodeName(QFileInfo(daemon.path()).path());
+        QCOMPARE(::chmod(folder.constData(), 0777), 0);
+    }
+
+    PipeClient client;
+    QStringList statuses;
+    connect(&client, &PipeClient::statusChanged, this, [&] { statuses << client.status(); });
+    client.connectToPipe();
+    if (reached) {
+        QVERIFY(daemon.waitForLines(1));
+        QCOMPARE(client.status(), QStringLiteral("connected — sending handshake"));
+        return;
+    }
+    QVERIFY2(client.status().startsWith(QStringLiteral("error: the daemon's socket")),
+             qPrintable(client.status()));
+    // Refused like a daemon that is not there: the next attempt is scheduled.
+    QVERIFY(client.nextAttemptAt() > 0);
+    QTest::qWait(700);
+    QCOMPARE(daemon.connections(), 0);
+    QVERIFY2(!statuses.contains(QStringLiteral("connected — sending handshake")),
+             qPrintable(statuses.join(" | ")));
 }
 
 void TestPeerTrust::foreignServerRefused()
@@ -102,6 +240,7 @@ void TestPeerTrust::foreignServerRefused()
     token.close();
 
     ForeignServer foreign;
+    DaemonPeer::setMainPidLookup({}); // the real question to systemd: no kestrix unit here
     auto cleanup = qScopeGuard([&] {
         foreign.stop();
         qunsetenv("PROGRAMDATA");
@@ -128,6 +267,154 @@ void TestPeerTrust::foreignServerRefused()
     QVERIFY2(!statuses.contains(QStringLiteral("connected — sending handshake")),
              qPrintable(statuses.join(" | ")));
     QVERIFY2(!statuses.contains(QStringLiteral("disconnected")), qPrintable(statuses.join(" | ")));
+}
+
+void TestPeerTrust::serviceAccountDaemon_data()
+{
+    QTest::addColumn<QString>("mainProcess"); // the server's, another, none
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("the unit's main process") << "server" << true;
+    QTest::newRow("another process of the account") << "other" << false;
+    QTest::newRow("unit not running") << "none" << false;
+}
+
+// A daemon that runs as a dedicated account (uid 65534 here) in a socket of
+// its own: trusted when systemd names it the kestrix unit's main process.
+void TestPeerTrust::serviceAccountDaemon()
+{
+    QFETCH(QString, mainProcess);
+    QFETCH(bool, trusted);
+    if (geteuid() != 0)
+        QSKIP("needs root to serve the socket as another user (uid 65534); runs in CI as root");
+
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/kestrix.sock";
+    qputenv("KESTRIX_PIPE", QFile::encodeName(path));
+    QTemporaryDir programData;
+    qputenv("PROGRAMDATA", QFile::encodeName(programData.path()));
+    QVERIFY(QDir(programData.path()).mkpath("Kestrix"));
+    QVERIFY(writeFile(programData.path() + "/Kestrix/pipe.token", "s3cr3t"));
+
+    ForeignServer foreign;
+    auto cleanup = qScopeGuard([&] {
+        DaemonPeer::setMainPidLookup({});
+        foreign.stop();
+        qunsetenv("PROGRAMDATA");
+        qunsetenv("KESTRIX_PIPE");
+    });
+    // It speaks first: nothing of it may be read before it is trusted.
+    const ForeignServer::Start started = foreign.start(path, R"({"type":"ready","version":"6.6.6"})"
+                                                             "\n");
+    if (started == ForeignServer::Start::CannotChangeUser)
+        QSKIP("this root may not switch to uid 65534 (no CAP_SETUID)");
+    QVERIFY2(started == ForeignServer::Start::Serving, "the child did not start serving");
+    fakeServiceMainPid(mainProcess == "server"  ? foreign.pid()
+                       : mainProcess == "other" ? foreign.pid() + 1
+                                                : 0);
+
+    auto client = std::make_unique<PipeClient>();
+    QStringList statuses;
+    connect(client.get(), &PipeClient::statusChanged, this, [&] { statuses << client->status(); });
+    client->connectToPipe();
+    qint64 received = -1;
+    if (trusted) {
+        QTRY_COMPARE(client->status(), QStringLiteral("ready — daemon v6.6.6"));
+        QCOMPARE(statuses.indexOf(QStringLiteral("connected — sending handshake")),
+                 statuses.indexOf(QStringLiteral("ready — daemon v6.6.6")) - 1);
+        client.reset(); // the server reports what it got once we are gone
+        QVERIFY2(foreign.nextConnection(&received, 10000), "the server saw no connection");
+        QVERIFY(received > 0);
+        return;
+    }
+    QVERIFY2(foreign.nextConnection(&received, 10000), "the server saw no connection");
+    QCOMPARE(received, qint64(0));
+    QCOMPARE(client->status(), QStringLiteral("error: daemon identity not verified"));
+    QVERIFY2(!statuses.join(" | ").contains(QStringLiteral("6.6.6")),
+             qPrintable(statuses.join(" | ")));
+}
+
+void TestPeerTrust::mainPidFromShowOutput_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<qint64>("pid");
+
+    QTest::newRow("running") << QByteArray("MainPID=4242\n") << qint64(4242);
+    QTest::newRow("not running") << QByteArray("MainPID=0\n") << qint64(0);
+    QTest::newRow("empty") << QByteArray() << qint64(0);
+    QTest::newRow("not a number") << QByteArray("MainPID=abc\n") << qint64(0);
+    QTest::newRow("negative") << QByteArray("MainPID=-1\n") << qint64(0);
+    QTest::newRow("too large") << QByteArray("MainPID=99999999999\n") << qint64(0);
+    QTest::newRow("another property") << QByteArray("ActiveState=active\n") << qint64(0);
+    QTest::newRow("value only") << QByteArray("4242\n") << qint64(0);
+}
+
+void TestPeerTrust::mainPidFromShowOutput()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(qint64, pid);
+    QCOMPARE(ServiceMainPid::fromShowOutput(output), pid);
+}
+
+void TestPeerTrust::mainPidQuery_data()
+{
+    QTest::addColumn<QByteArray>("script"); // empty: no such program
+    QTest::addColumn<qint64>("pid");
+
+    QTest::newRow("answers") << QByteArray("echo MainPID=4242") << qint64(4242);
+    QTest::newRow("fails") << QByteArray("echo MainPID=4242; exit 1") << qint64(0);
+    QTest::newRow("hangs") << QByteArray("exec sleep 30") << qint64(0);
+    QTest::newRow("no systemctl") << QByteArray() << qint64(0);
+}
+
+void TestPeerTrust::mainPidQuery()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(qint64, pid);
+
+    QTemporaryDir dir;
+    const QString program = dir.path() + "/systemctl";
+    const QString arguments = dir.path() + "/arguments";
+    if (!script.isEmpty()) {
+        QVERIFY(writeFile(program, "#!/bin/sh\necho \"$@\" > '" + QFile::encodeName(arguments) +
+                                       "'\n" + script + "\n"));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+    }
+
+    QObject context;
+    std::optional<qint64> answer;
+    QElapsedTimer clock;
+    clock.start();
+    ServiceMainPid::query(
+        program, "kestrix.service", &context, [&answer](qint64 found) { answer = found; }, 500);
+    QVERIFY(!answer); // never while the interface waits
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(*answer, pid);
+    QVERIFY(clock.elapsed() < 5000);
+    if (!script.isEmpty()) {
+        QFile asked(arguments);
+        QVERIFY(asked.open(QIODevice::ReadOnly));
+        QCOMPARE(asked.readAll().trimmed(),
+                 QByteArray("show --no-pager --property=MainPID kestrix.service"));
+    }
+    QTest::qWait(100);
+    QCOMPARE(*answer, pid); // answered once
+}
+
+void TestPeerTrust::mainPidQueryGoneWithItsContext()
+{
+    QTemporaryDir dir;
+    const QString program = dir.path() + "/systemctl";
+    QVERIFY(writeFile(program, "#!/bin/sh\nsleep 0.2; echo MainPID=4242\n"));
+    QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+    bool answered = false;
+    {
+        QObject context;
+        ServiceMainPid::query(program, "kestrix.service", &context,
+                              [&answered](qint64) { answered = true; });
+    }
+    QTest::qWait(500);
+    QVERIFY(!answered);
 }
 
 QTEST_GUILESS_MAIN(TestPeerTrust)

@@ -18,7 +18,9 @@
 // any folder will do), hands the socket file to "nobody", becomes "nobody"
 // and only then listens, so the kernel records nobody as the server. For each
 // connection it reports how many bytes the client wrote before it went away
-// or stayed silent for five seconds. Needs root; a root that may not change
+// or stayed silent for five seconds. Needs root (a second user exists for
+// a user namespace only with subordinate ids, which a developer's machine
+// need not have): CI runs these tests as root. A root that may not change
 // user (a container without CAP_SETUID) gets CannotChangeUser.
 class ForeignServer
 {
@@ -37,7 +39,8 @@ public:
     ForeignServer &operator=(const ForeignServer &) = delete;
     ~ForeignServer() { stop(); }
 
-    Start start(const QString &path)
+    // greeting: bytes written to every client as soon as it is accepted.
+    Start start(const QString &path, const QByteArray &greeting = {})
     {
         int report[2];
         int control[2];
@@ -53,7 +56,7 @@ public:
         if (m_pid == 0) {
             ::close(report[0]);
             ::close(control[1]);
-            serve(name.constData(), report[1], control[0]); // never returns
+            serve(name.constData(), greeting, report[1], control[0]); // never returns
         }
         ::close(report[1]);
         ::close(control[0]);
@@ -69,6 +72,9 @@ public:
                : ready == 'E' ? Start::CannotChangeUser
                               : Start::Failed;
     }
+
+    // The serving process, which the kernel names as the server.
+    pid_t pid() const { return m_pid; }
 
     // The bytes the next client wrote, once it has gone; false when no
     // client came and went in time. The caller's event loop runs meanwhile.
@@ -99,7 +105,8 @@ public:
     }
 
 private:
-    [[noreturn]] static void serve(const char *path, int report, int control)
+    [[noreturn]] static void serve(const char *path, const QByteArray &greeting, int report,
+                                   int control)
     {
         const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address = {};
@@ -124,6 +131,8 @@ private:
             const int client = ::accept(listener, nullptr, nullptr);
             if (client < 0)
                 continue;
+            if (!greeting.isEmpty())
+                (void)!::write(client, greeting.constData(), size_t(greeting.size()));
             qint64 received = 0;
             char buffer[4096];
             for (;;) {

@@ -162,6 +162,7 @@ class TestTraySni : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void cleanup();
     // First: Qt settles on its kind of tray icon when the first one is made.
     void lateHostGetsTheIcon();
     void menuOverDBus();
@@ -267,6 +268,12 @@ void TestTraySni::cleanupTestCase()
     m_thread.quit();
     m_thread.wait();
     QDBusConnection::disconnectFromBus(kFakeConnection);
+}
+
+void TestTraySni::cleanup()
+{
+    // Each test brings the notification service it wants.
+    fake().unregisterService(kNotificationsService);
 }
 
 bool TestTraySni::registerWatcher()
@@ -472,7 +479,6 @@ void TestTraySni::notificationsThroughTheService()
     // The item is never marked as wanting attention for it.
     QTest::qWait(200);
     QCOMPARE(itemProperty(item, QStringLiteral("Status")).toString(), QStringLiteral("Active"));
-    fake().unregisterService(kNotificationsService);
 }
 
 void TestTraySni::withoutServiceFallsBack()

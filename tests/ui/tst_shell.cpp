@@ -28,6 +28,7 @@ private slots:
     void closeWithoutTrayQuits_data();
     void closeWithoutTrayQuits();
     void trayGoneWhileHiddenShowsMinimised();
+    void trayComingTakesBackWindowMinimisedForIt();
     void trayRequestsOpenAndHidePopup();
     void screensFollowStateWhileHidden();
     void fontFallsBackQuietly();
@@ -324,6 +325,25 @@ void TestShell::trayGoneWhileHiddenShowsMinimised()
     QVERIFY(!ui.window->isVisible());
     ui.tray.setTrayProbe([] { return false; });
     QTRY_VERIFY(ui.window->isVisible());
+    QCOMPARE(ui.window->visibility(), QWindow::Minimized);
+}
+
+// A tray that comes takes back a window that went to the taskbar for want
+// of one, and leaves alone one that the user minimised or brought back.
+void TestShell::trayComingTakesBackWindowMinimisedForIt()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    ui.tray.setTrayProbe([] { return false; });
+    QTRY_COMPARE(ui.window->visibility(), QWindow::Minimized);
+    ui.tray.setTrayProbe([] { return true; });
+    QTRY_VERIFY(!ui.window->isVisible());
+
+    // Minimised by the user, with a tray all along: it stays on the taskbar.
+    QVERIFY(ui.show());
+    ui.window->showMinimized();
+    ui.tray.setTrayProbe([] { return false; });
+    ui.tray.setTrayProbe([] { return true; });
     QCOMPARE(ui.window->visibility(), QWindow::Minimized);
 }
 

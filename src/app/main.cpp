@@ -154,17 +154,18 @@ int main(int argc, char *argv[])
         auto *window = qobject_cast<QQuickWindow *>(interface.root());
         invokeOnRoot(window, "showAndRaise");
         deferred.runAfterFirstFrame(window, kDeferredStartupFallbackMs);
-    } else if (trayManager.trayKnown() && !trayManager.trayAvailable()) {
-        if (!interface.root())
-            return -1;
-        // No tray to wait in: the taskbar instead, until one comes.
-        invokeOnRoot(interface.root(), "showMinimizedForTray");
-        deferred.runNow();
     } else {
-        deferred.runNow();
-        // In the tray (or, until the session bus has said, perhaps in it):
-        // the first request to see something makes the interface.
-        loadOnFirstRequest(interface, trayManager, singleInstance);
+        deferred.runNow(); // the tray is looked for from here on
+        if (trayManager.trayKnown() && !trayManager.trayAvailable()) {
+            if (!interface.root())
+                return -1;
+            // No tray to wait in: the taskbar instead, until one comes.
+            invokeOnRoot(interface.root(), "showMinimizedForTray");
+        } else {
+            // In the tray (or, until the session bus has said, perhaps in
+            // it): the first request to see something makes the interface.
+            loadOnFirstRequest(interface, trayManager, singleInstance);
+        }
     }
 
     QTimer::singleShot(kFirstConnectDelayMs, Qt::PreciseTimer, &pipeClient, [&] {

@@ -158,14 +158,25 @@ struct TrayHosts::Bus
 #endif
 };
 
-TrayHosts::TrayHosts(QObject *parent) : QObject(parent), m_bus(new Bus)
+TrayHosts::TrayHosts(QObject *parent) : QObject(parent) {}
+
+TrayHosts::~TrayHosts()
 {
+    delete m_bus;
+}
+
+void TrayHosts::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
 #ifdef KESTRIX_XCB
     if (isXcb())
         m_x11 = std::make_unique<X11Watch>(this);
 #endif
     refreshXEmbed();
 
+    m_bus = new Bus;
 #ifdef KESTRIX_DBUS
     if (m_bus->connection.isConnected()) {
         m_bus->watcher = new QDBusServiceWatcher(kWatcherService, m_bus->connection,
@@ -186,15 +197,13 @@ TrayHosts::TrayHosts(QObject *parent) : QObject(parent), m_bus(new Bus)
     }
 #endif
     m_known = true; // no session bus: what X11 (or the platform) says is all there is
-}
-
-TrayHosts::~TrayHosts()
-{
-    delete m_bus;
+    emit changed();
 }
 
 void TrayHosts::refreshXEmbed()
 {
+    if (!m_started)
+        return;
     bool present = false;
     if (isXcb()) {
 #ifdef KESTRIX_XCB

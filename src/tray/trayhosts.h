@@ -21,10 +21,14 @@ public:
     explicit TrayHosts(QObject *parent = nullptr);
     ~TrayHosts() override;
 
+    // Starts looking (once): a window being shown draws its first frame
+    // before the X server and the session bus are asked anything.
+    void start();
+
     bool xembed() const { return m_xembed; }
     bool statusNotifier() const { return m_statusNotifier; }
-    // False until the session bus has answered the first question (or
-    // could not be asked): until then no host is a guess, not an answer.
+    // False until started and the session bus has answered the first
+    // question (or could not be asked): until then "no host" is a guess.
     bool known() const { return m_known; }
 
 signals:
@@ -49,6 +53,7 @@ private:
     bool m_xembed = false;
     bool m_statusNotifier = false;
     bool m_known = false;
+    bool m_started = false;
     // Answers to an older question are dropped: the watcher may have gone since.
     int m_generation = 0;
 };

@@ -31,8 +31,6 @@ TrayManager::TrayManager(IconTiming timing, QObject *parent)
     : QObject(parent), m_hosts(new TrayHosts(this)), m_strings(StringTable::english())
 {
     connect(m_hosts, &TrayHosts::changed, this, [this] { refreshTrayAvailable(); });
-    m_trayAvailable = currentHost() != Host::None;
-    m_announcedKnown = trayKnown();
     if (timing == IconTiming::AtOnce)
         showIcon();
 }
@@ -70,7 +68,8 @@ void TrayManager::showIcon()
     if (m_iconWanted)
         return;
     m_iconWanted = true;
-    updateIcon();
+    m_hosts->start(); // the tray is looked for from here on
+    refreshTrayAvailable();
 }
 
 void TrayManager::setTrayProbe(TrayProbe probe)
@@ -90,8 +89,10 @@ void TrayManager::setHostProbe(HostProbe probe)
 
 void TrayManager::refreshTrayAvailable()
 {
-    if (!m_hostProbe)
+    if (!m_hostProbe) {
+        m_hosts->start();
         m_hosts->refreshXEmbed(); // no signal back when nothing changed
+    }
     updateIcon();
     const bool available = currentHost() != Host::None;
     if (available == m_trayAvailable && !(trayKnown() && !m_announcedKnown))

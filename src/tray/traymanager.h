@@ -74,8 +74,10 @@ public:
     // found by a plain probe is taken to be an XEmbed one.
     void setTrayProbe(TrayProbe probe);
     void setHostProbe(HostProbe probe);
-    // Draws the icon with what is known by now and puts it in the tray once
-    // there is one; asked once, kept until the manager ends.
+    // Starts looking for a tray, and draws the icon with what is known by
+    // then and puts it in the tray once there is one; asked once, kept until
+    // the manager ends. Until then (IconTiming::OnShowIcon) nothing is asked
+    // of the X server or the session bus, and trayKnown() is false.
     void showIcon();
     bool iconShown() const { return m_iconWanted && m_trayIcon; }
     // The screen area, less panels, at a global point (the popup stays

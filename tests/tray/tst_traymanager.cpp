@@ -47,6 +47,7 @@ private slots:
     void iconCarriesEverySize_data();
     void iconCarriesEverySize();
     void iconFollowsTheTray();
+    void trayLookedForOnlyOnceWanted();
     void menu_data();
     void menu();
     void menuEntriesRequest_data();
@@ -572,6 +573,20 @@ void TestTrayManager::iconFollowsTheTray()
     tray.refreshTrayAvailable();
     QVERIFY(tray.trayIcon());
     QCOMPARE(dotCentre(tray), QColor(0xE5, 0x48, 0x4D));
+}
+
+// A window being shown draws its first frame before anything is asked about
+// the tray; the icon being wanted starts the looking.
+void TestTrayManager::trayLookedForOnlyOnceWanted()
+{
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    QSignalSpy changed(&tray, &TrayManager::trayAvailableChanged);
+    QTest::qWait(50);
+    QVERIFY(!tray.trayKnown());
+    QCOMPARE(changed.count(), 0);
+    tray.showIcon();
+    QTRY_VERIFY(tray.trayKnown());
+    QVERIFY(changed.count() >= 1); // the first answer is told, tray or none
 }
 
 void TestTrayManager::menu_data()

@@ -2,7 +2,7 @@ import QtQuick
 import qml
 
 // Sign-in through the browser: asks the daemon to start or cancel a sign-in,
-// hands the page it opens to the browser and counts down until it expires.
+// hands the page it offers to the browser and counts down until it expires.
 Item {
     id: login
     objectName: "loginScreen"
@@ -11,6 +11,8 @@ Item {
     property string expiresAt: ""
     property int remainingMs: 0
     property bool waitingForBrowser: false
+    // The last sign-in ended because its page could not be opened.
+    property bool pageFailed: false
     property string fontFamily: "Segoe UI"
 
     readonly property bool waiting: waitingForBrowser && remainingMs > 0
@@ -26,8 +28,9 @@ Item {
         return Math.min(2147483647, Math.max(0, Math.floor(expiry - Date.now())))
     }
 
-    // Forgets the sign-in under way, if there is one.
+    // Forgets the sign-in under way, if there is one, and removes its page.
     function forgetSignIn() {
+        signIn.end()
         countdown.stop()
         login.loginUrl = ""
         login.expiresAt = ""
@@ -35,23 +38,48 @@ Item {
         login.waitingForBrowser = false
     }
 
+    // Asks the daemon for a sign-in; only its answer may open the browser.
+    function startSignIn() {
+        login.pageFailed = false
+        signIn.start()
+        pipeClient.sendLoginStart()
+    }
+
+    SignInSession {
+        id: signIn
+    }
+
     Connections {
         target: pipeClient
 
         function onBrowserOpened(loginUrl, expiresAt) {
+            // The event comes from another process: it opens the browser only
+            // for the sign-in asked for here, once, and only on the checked
+            // form of a secure page (or of the development daemon on this
+            // machine). Any other offer is not ours to show.
+            const answer = signIn.offer(loginUrl, appSettings.t.signIn)
+            if (answer === SignInSession.Ignored)
+                return
+            if (answer === SignInSession.Failed) {
+                login.forgetSignIn()
+                login.pageFailed = true
+                pipeClient.sendLoginCancel() // nobody will finish it
+                return
+            }
             login.loginUrl = loginUrl
             login.expiresAt = expiresAt
             login.waitingForBrowser = true
             login.remainingMs = login.msUntil(expiresAt)
-            // The URL comes from another process: only the checked form of a
-            // secure page, or of the development daemon on this machine, is
-            // handed to the browser.
-            LoginUrl.open(loginUrl)
         }
 
         function onLoginFailed(error) {
+            signIn.end()
             login.remainingMs = 0
             login.waitingForBrowser = false
+        }
+
+        function onLoginComplete() {
+            signIn.end()
         }
     }
 
@@ -77,6 +105,7 @@ Item {
             login.remainingMs = Math.max(0, login.remainingMs - 1000)
             login.ticking = false
             if (login.remainingMs === 0) {
+                signIn.end()
                 countdown.stop()
                 login.waitingForBrowser = false
                 pipeClient.sendLoginCancel()
@@ -139,6 +168,20 @@ Item {
             font.pixelSize: 13
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.WordWrap
+        }
+
+        Text {
+            objectName: "pageFailedLine"
+            width: parent.width
+            visible: login.pageFailed && !login.waitingForBrowser
+            text: appSettings.t.signInPageFailed
+            color: appSettings.danger
+            font.family: login.fontFamily
+            font.pixelSize: 13
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         Text {
@@ -219,7 +262,7 @@ Item {
             text: appSettings.t.signIn
             onClicked: {
                 pipeClient.retryNow() // the daemon out of reach: try it at once
-                pipeClient.sendLoginStart()
+                login.startSignIn()
             }
         }
 
@@ -243,7 +286,7 @@ Item {
             text: appSettings.t.tryAgain
             onClicked: {
                 login.forgetSignIn()
-                pipeClient.sendLoginStart()
+                login.startSignIn()
             }
         }
     }

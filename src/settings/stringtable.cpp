@@ -21,6 +21,8 @@ constexpr Text kTexts[] = {
     {"signIn", u8"Sign in", u8"Войти"},
     {"cancel", u8"Cancel", u8"Отмена"},
     {"tryAgain", u8"Try again", u8"Повторить"},
+    {"signInPageFailed", u8"The sign-in page could not be opened",
+     u8"Не удалось открыть страницу входа"},
     // Connection state and the main screen
     {"statusProtected", u8"Protected", u8"Защищено"},
     {"statusConnecting", u8"Connecting…", u8"Подключение…"},

@@ -1,4 +1,5 @@
 #include "app/loginurl.h"
+#include "app/signinpage.h"
 
 #include <QtTest>
 
@@ -11,6 +12,8 @@ class TestLoginUrl : public QObject
 private slots:
     void openable_data();
     void openable();
+    void forwardingPage_data();
+    void forwardingPage();
 };
 
 void TestLoginUrl::openable_data()
@@ -81,6 +84,65 @@ void TestLoginUrl::openable()
     const QUrl url = LoginUrl::openable(text);
     QCOMPARE(QString::fromLatin1(url.toEncoded(QUrl::FullyEncoded)), opened);
     QCOMPARE(url.isEmpty(), opened.isEmpty());
+}
+
+// The page handed to the browser instead of the URL: it forwards to exactly
+// the checked URL, and nothing in the URL or the label can break out of the
+// attribute or the text it is written into.
+void TestLoginUrl::forwardingPage_data()
+{
+    QTest::addColumn<QString>("text"); // as the daemon sent it
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("href");      // as written in the page
+    QTest::addColumn<QString>("labelHtml"); // as written in the page
+
+    QTest::newRow("plain") << "https://sign.example/login?code=KX-1"
+                           << "Sign in"
+                           << "https://sign.example/login?code=KX-1"
+                           << "Sign in";
+    QTest::newRow("ampersand") << "https://sign.example/l?a=1&b=2"
+                               << "Sign in"
+                               << "https://sign.example/l?a=1&amp;b=2"
+                               << "Sign in";
+    QTest::newRow("apostrophe") << "https://sign.example/l?a='x'"
+                                << "Sign in"
+                                << "https://sign.example/l?a=&#39;x&#39;"
+                                << "Sign in";
+    // Raw quotes and brackets are refused by the check; encoded, they stay so.
+    QTest::newRow("encoded quote and angle brackets")
+        << "https://sign.example/l?a=%22%3E%3Cscript%3Ex%3C/script%3E"
+        << "Sign in"
+        << "https://sign.example/l?a=%22%3E%3Cscript%3Ex%3C/script%3E"
+        << "Sign in";
+    QTest::newRow("label with markup") << "https://sign.example/"
+                                       << "<b>\"Sign\" & 'in'</b>"
+                                       << "https://sign.example/"
+                                       << "&lt;b&gt;&quot;Sign&quot; &amp; &#39;in&#39;&lt;/b&gt;";
+    QTest::newRow("Russian label") << "https://sign.example/" << QString::fromUtf8("Войти")
+                                   << "https://sign.example/" << QString::fromUtf8("Войти");
+}
+
+void TestLoginUrl::forwardingPage()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, label);
+    QFETCH(QString, href);
+    QFETCH(QString, labelHtml);
+
+    const QUrl url = LoginUrl::openable(text);
+    QVERIFY(!url.isEmpty());
+    const QString page = QString::fromUtf8(SignInPage::html(url, label));
+    QVERIFY2(page.contains(QStringLiteral("<meta http-equiv=\"refresh\" content=\"0;url=") + href +
+                           QStringLiteral("\">")),
+             qPrintable(page));
+    QVERIFY2(page.contains(QStringLiteral("<a href=\"") + href + QStringLiteral("\">") + labelHtml +
+                           QStringLiteral("</a>")),
+             qPrintable(page));
+    QVERIFY(page.contains(QStringLiteral("<title>") + labelHtml + QStringLiteral("</title>")));
+    // Markup only where the page puts it: no script, and no tag from the input.
+    QVERIFY(!page.contains(QLatin1String("<script")));
+    QVERIFY(!page.contains(QLatin1String("<b>")));
+    QCOMPARE(page.count(u'<'), 16);
 }
 
 QTEST_GUILESS_MAIN(TestLoginUrl)

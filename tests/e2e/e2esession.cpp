@@ -55,9 +55,20 @@ E2eSession::E2eSession()
     // the launcher starts no second, hidden daemon.
     m_appPath = privateAppCopy(QStringLiteral(KESTRIX_BINARY), m_dir.path());
 
-    // The browser: records each URL and opens nothing.
-    addStandIn(QStringLiteral("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" +
-                                               m_dir.filePath("opened-urls").toUtf8() + "\"\n");
+    // The browser: records where each page it is handed leads, and opens
+    // nothing. The interface hands it a private page that forwards to the
+    // sign-in URL: what is recorded is the page's link, unescaped, or the
+    // page's name when it could not be read.
+    addStandIn(QStringLiteral("xdg-open"), R"sh(#!/bin/sh
+case "$1" in
+file://*)
+    page=${1#file://}
+    sed -n 's/.*<a href="\([^"]*\)".*/\1/p' "$page" 2>/dev/null |
+        sed "s/&#39;/'/g; s/&quot;/\"/g; s/&lt;/</g; s/&gt;/>/g; s/&amp;/\&/g" |
+        grep . || printf 'unreadable %s\n' "$1" ;;
+*) printf '%s\n' "$1" ;;
+esac >> ")sh" + m_dir.filePath("opened-urls").toUtf8() +
+                                               "\"\n");
 }
 
 E2eSession::~E2eSession()

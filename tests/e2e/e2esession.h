@@ -111,6 +111,11 @@ public:
     // controls) went wrong, for QVERIFY2.
     const char *failure() const { return m_failure.constData(); }
 
+    // The --auto-login delay for a daemon that signs in: time for the stand-in
+    // browser to read the page it was handed before the sign-in completes and
+    // the page is removed.
+    static inline const QString kAutoLoginSecs = QStringLiteral("1");
+
     // Signs in the way a person does: the login screen's button (found by
     // its role and name: needs E2E_REQUIRE_CONTROLS), the page
     // opened in the browser (which the daemon approves by itself with

@@ -69,7 +69,7 @@ void TestE2eConnect::roadOfOneRequest()
     E2eSession &s = *m_session;
     // A slow tunnel, so the amber state can be seen: each look takes a full
     // screenshot, which a loaded machine may take a second or more to make.
-    QVERIFY(s.startDaemon({"--auto-login", "0.3", "--connect-delay", "8"}));
+    QVERIFY(s.startDaemon({"--auto-login", E2eSession::kAutoLoginSecs, "--connect-delay", "8"}));
     s.startApp();
     QVERIFY2(s.signIn(), s.failure());
     QVERIFY(s.daemonReceived("{\"cmd\":\"login_start\"}"));
@@ -115,8 +115,8 @@ void TestE2eConnect::roadOfOneRequest()
 void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
 {
     E2eSession &s = *m_session;
-    QVERIFY(s.startDaemon({"--auto-login", "0", "--connect-delay", "0.3", "--fail-connect",
-                           "Blocked (e2e)", "--fail-count", "1"}));
+    QVERIFY(s.startDaemon({"--auto-login", E2eSession::kAutoLoginSecs, "--connect-delay", "0.3",
+                           "--fail-connect", "Blocked (e2e)", "--fail-count", "1"}));
     s.startApp();
     QVERIFY2(s.signIn(), s.failure());
     QTRY_VERIFY_WITH_TIMEOUT(s.showsIdleDial(), 10000);

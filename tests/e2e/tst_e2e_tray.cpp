@@ -148,7 +148,7 @@ void TestE2eTray::daemonRestartWhileRunning()
 {
     E2E_REQUIRE_CONTROLS(m_session);
     E2eSession &s = *m_session;
-    QVERIFY(s.startDaemon({"--auto-login", "0"}));
+    QVERIFY(s.startDaemon({"--auto-login", E2eSession::kAutoLoginSecs}));
     QProcess *app = s.startApp();
     QVERIFY2(s.signIn(), s.failure());
 

@@ -55,7 +55,7 @@ void TestE2eUnreachable::lateSocketAndRetryNow()
     E2E_REQUIRE_CONTROLS(m_session);
     E2eSession &s = *m_session;
     // The daemon runs, but its socket is parked where the app does not look.
-    QVERIFY(s.startDaemon({"--auto-login", "0"}));
+    QVERIFY(s.startDaemon({"--auto-login", E2eSession::kAutoLoginSecs}));
     const QString socket = s.root() + QStringLiteral("/daemon.sock");
     const QString parked = s.root() + QStringLiteral("/parked.sock");
     QVERIFY(QFile::rename(socket, parked));

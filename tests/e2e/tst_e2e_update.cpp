@@ -156,7 +156,7 @@ QStringList TestE2eUpdate::logEntries(const QString &folder) const
 void TestE2eUpdate::applyingAnUpdateQuitsAndLeavesTheRelauncher()
 {
     E2eSession &s = *m_session;
-    QVERIFY(s.startDaemon({"--auto-login", "0", "--offer-update", "9.9.9"}));
+    QVERIFY(s.startDaemon({"--auto-login", E2eSession::kAutoLoginSecs, "--offer-update", "9.9.9"}));
     QProcess *app = s.startApp();
     QVERIFY2(s.signIn(), s.failure());
 

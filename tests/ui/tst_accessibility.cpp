@@ -58,12 +58,11 @@ bool setUp(UiShell &ui, Setup setup)
         return false;
     switch (setup) {
     case Setup::Waiting: {
-        const QByteArray expiry =
-            QDateTime::currentDateTimeUtc().addSecs(300).toString(Qt::ISODate).toUtf8();
-        // A link the shell never opens: no browser starts.
-        return ui.deliver(R"({"type":"browser_opened","login_url":"ftp://example.invalid/x",)"
-                          R"("expires_at":")" +
-                          expiry + "\"}");
+        // The state a sign-in's page leaves, set directly: no browser starts.
+        QQuickItem *login = ui.screenItem();
+        login->setProperty("waitingForBrowser", true);
+        login->setProperty("remainingMs", 299000);
+        return true;
     }
     case Setup::Connected:
     case Setup::PopupSignedIn:

@@ -5,14 +5,33 @@
 
 #include <climits>
 
-// Records the URLs the interface hands to the desktop instead of a browser.
+// Stands in for the browser: records what the interface hands to the desktop
+// and, for a forwarding page, where it forwards to (read while it exists).
 class UrlSink : public QObject
 {
     Q_OBJECT
 public:
-    QList<QUrl> opened;
+    QList<QUrl> handed;
+    QList<QUrl> opened; // where the browser lands
 public slots:
-    void open(const QUrl &url) { opened.append(url); }
+    void open(const QUrl &url)
+    {
+        handed.append(url);
+        opened.append(url.isLocalFile() ? forwardOf(url.toLocalFile()) : url);
+    }
+
+private:
+    static QUrl forwardOf(const QString &page)
+    {
+        QFile file(page);
+        if (!file.open(QIODevice::ReadOnly))
+            return QUrl(QStringLiteral("unreadable:") + page);
+        const QByteArray html = file.readAll();
+        const QByteArray start = "<a href=\"";
+        const qsizetype from = html.indexOf(start) + start.size();
+        const QByteArray href = html.mid(from, html.indexOf('"', from) - from);
+        return QUrl(QString::fromUtf8(href).replace(QLatin1String("&amp;"), QLatin1String("&")));
+    }
 };
 
 // The sign-in screen as the shell drives it from the daemon's events.
@@ -29,9 +48,16 @@ private slots:
     void pastOrUnparsableExpiryIsExpired_data();
     void pastOrUnparsableExpiryIsExpired();
     void farExpiryIsClamped();
-    void secondBrowserOpenedReplacesFirst();
+    void laterOffersOnlyMoveTheExpiry();
     void onlySafeUrlsAreOpened_data();
     void onlySafeUrlsAreOpened();
+    void failedPageShownUntilTheNextSignIn_data();
+    void failedPageShownUntilTheNextSignIn();
+    void unaskedOffersAreIgnored_data();
+    void unaskedOffersAreIgnored();
+    void pageStaysPrivate();
+    void pageRemovedWhenTheSignInEnds_data();
+    void pageRemovedWhenTheSignInEnds();
     void buttons_data();
     void buttons();
     void loginFailedReturnsToIdle();
@@ -46,6 +72,19 @@ private:
     static QByteArray inMs(qint64 ms)
     {
         return QDateTime::currentDateTimeUtc().addMSecs(ms).toString(Qt::ISODateWithMs).toUtf8();
+    }
+    // The user asks for a sign-in, as with the sign-in button.
+    static bool askForSignIn(UiShell &ui)
+    {
+        if (!ui.window->isExposed() && !ui.show())
+            return false;
+        ui.click(ui.item(QStringLiteral("signInButton")));
+        return ui.waitForCommand("{\"cmd\":\"login_start\"}");
+    }
+    static QStringList pages()
+    {
+        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+            .entryList({QStringLiteral("*.html")}, QDir::Files | QDir::System);
     }
     static QString state(UiShell &ui)
     {
@@ -67,6 +106,7 @@ private:
 
 void TestLoginScreen::init()
 {
+    QVERIFY(pages().isEmpty());
     m_sink = new UrlSink;
     for (const QString &scheme : m_schemes)
         QDesktopServices::setUrlHandler(scheme, m_sink, "open");
@@ -124,16 +164,20 @@ void TestLoginScreen::runOutCancelsAndReturnsToIdle()
 {
     UiShell ui;
     QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
     QVERIFY(ui.deliver(browserOpened("https://sign.example/a", inMs(4500))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
     QVERIFY(!ui.daemon.lines().contains("{\"cmd\":\"login_cancel\"}"));
+    QCOMPARE(pages().size(), 1);
 
     QVERIFY(ui.waitForCommand("{\"cmd\":\"login_cancel\"}", 10000));
     QCOMPARE(state(ui), QStringLiteral("idle"));
     QCOMPARE(ui.screenItem()->property("remainingMs").toInt(), 0);
+    QVERIFY(pages().isEmpty());
 
     // A second attempt on the same screen counts down afresh.
     ui.daemon.clearLines();
+    QVERIFY(askForSignIn(ui));
     QVERIFY(ui.deliver(browserOpened("https://sign.example/b", inMs(3500))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
     QVERIFY(ui.waitForCommand("{\"cmd\":\"login_cancel\"}", 10000));
@@ -155,6 +199,7 @@ void TestLoginScreen::pastOrUnparsableExpiryIsExpired()
 
     UiShell ui;
     QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
     QVERIFY(ui.deliver(browserOpened("https://sign.example/x", expiresAt)));
     QCOMPARE(state(ui), QStringLiteral("expired"));
     QCOMPARE(ui.screenItem()->property("remainingMs").toInt(), 0);
@@ -167,6 +212,7 @@ void TestLoginScreen::farExpiryIsClamped()
 {
     UiShell ui;
     QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
     QVERIFY(
         ui.deliver(browserOpened("https://sign.example/x", inMs(qint64(60) * 24 * 3600 * 1000))));
     QCOMPARE(ui.screenItem()->property("remainingMs").toInt(), INT_MAX);
@@ -175,22 +221,31 @@ void TestLoginScreen::farExpiryIsClamped()
              QStringLiteral("Expires in 35791:23"));
 }
 
-void TestLoginScreen::secondBrowserOpenedReplacesFirst()
+// One sign-in opens one browser: the same page offered again only moves its
+// expiry, and another page while one is open changes nothing.
+void TestLoginScreen::laterOffersOnlyMoveTheExpiry()
 {
     UiShell ui;
     QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
     QVERIFY(ui.deliver(browserOpened("https://sign.example/first", inMs(600000))));
     const QByteArray secondExpiry = inMs(180000);
-    QVERIFY(ui.deliver(browserOpened("https://sign.example/second", secondExpiry)));
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/first", secondExpiry)));
 
     QQuickItem *login = ui.screenItem();
-    QCOMPARE(login->property("loginUrl").toString(), QStringLiteral("https://sign.example/second"));
+    QCOMPARE(login->property("loginUrl").toString(), QStringLiteral("https://sign.example/first"));
     QCOMPARE(login->property("expiresAt").toString(), QString::fromUtf8(secondExpiry));
-    const int remaining = login->property("remainingMs").toInt();
+    int remaining = login->property("remainingMs").toInt();
     QVERIFY2(remaining > 150000 && remaining <= 180000, QByteArray::number(remaining));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
-    QCOMPARE(m_sink->opened, (QList<QUrl>{QUrl(QStringLiteral("https://sign.example/first")),
-                                          QUrl(QStringLiteral("https://sign.example/second"))}));
+
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/second", inMs(900000))));
+    QCOMPARE(login->property("loginUrl").toString(), QStringLiteral("https://sign.example/first"));
+    QCOMPARE(login->property("expiresAt").toString(), QString::fromUtf8(secondExpiry));
+    remaining = login->property("remainingMs").toInt();
+    QVERIFY2(remaining > 150000 && remaining <= 180000, QByteArray::number(remaining));
+    QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(QStringLiteral("https://sign.example/first"))});
+    QCOMPARE(pages().size(), 1);
 }
 
 void TestLoginScreen::onlySafeUrlsAreOpened_data()
@@ -223,13 +278,156 @@ void TestLoginScreen::onlySafeUrlsAreOpened()
 
     UiShell ui;
     QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
+    ui.daemon.clearLines();
     QVERIFY(ui.deliver(browserOpened(url, inMs(300000))));
 
     QCOMPARE(m_sink->opened.size(), opened ? 1 : 0);
-    if (opened)
+    const QByteArray cancel = "{\"cmd\":\"login_cancel\"}";
+    if (opened) {
         QCOMPARE(m_sink->opened.constFirst(), QUrl(QString::fromUtf8(url)));
-    // Opened or not, the attempt is under way.
+        QCOMPARE(state(ui), QStringLiteral("waiting"));
+        QVERIFY(!UiShell::shown(ui.item(QStringLiteral("pageFailedLine"))));
+        QVERIFY(!ui.daemon.lines().contains(cancel));
+    } else {
+        // No waiting for a page nobody sees: back to the sign-in button, with
+        // the reason, and the daemon stops waiting too.
+        QCOMPARE(state(ui), QStringLiteral("idle"));
+        QVERIFY(UiShell::shown(ui.item(QStringLiteral("pageFailedLine"))));
+        QVERIFY(ui.waitForCommand(cancel));
+        QCOMPARE(ui.screenItem()->property("loginUrl").toString(), QString());
+        QVERIFY(pages().isEmpty());
+    }
+}
+
+void TestLoginScreen::failedPageShownUntilTheNextSignIn_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("en") << "en"
+                        << "The sign-in page could not be opened";
+    QTest::newRow("ru") << "ru" << QString::fromUtf8("Не удалось открыть страницу входа");
+}
+
+void TestLoginScreen::failedPageShownUntilTheNextSignIn()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, text);
+
+    UiShell ui;
+    QVERIFY(ui.start(false));
+    ui.settings.setLanguage(language);
+    QQuickItem *line = ui.item(QStringLiteral("pageFailedLine"));
+    QVERIFY(!UiShell::shown(line));
+    QVERIFY(askForSignIn(ui));
+    QVERIFY(ui.deliver(browserOpened("http://sign.example/", inMs(300000))));
+    QVERIFY(UiShell::shown(line));
+    QCOMPARE(line->property("text").toString(), text);
+    QCOMPARE(line->property("color").value<QColor>(),
+             ui.settings.property("danger").value<QColor>());
+
+    // Signing in again takes the message away, and this time the page opens.
+    QVERIFY(askForSignIn(ui));
+    QVERIFY(!UiShell::shown(line));
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/", inMs(300000))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
+    QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(QStringLiteral("https://sign.example/"))});
+}
+
+// Only a sign-in asked for here may open a browser, and only once: offers
+// the user did not ask for leave the screen and the desktop alone.
+void TestLoginScreen::unaskedOffersAreIgnored_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("never asked") << "";
+    QTest::newRow("after cancelling") << "ask offer cancel";
+    QTest::newRow("after a failed sign-in") << "ask offer failed";
+    QTest::newRow("after a refused page") << "ask refused";
+}
+
+void TestLoginScreen::unaskedOffersAreIgnored()
+{
+    QFETCH(QString, before);
+
+    UiShell ui;
+    QVERIFY(ui.start(false));
+    QVERIFY(ui.show());
+    for (const QString &step : before.split(u' ', Qt::SkipEmptyParts)) {
+        if (step == QLatin1String("ask"))
+            QVERIFY(askForSignIn(ui));
+        else if (step == QLatin1String("offer"))
+            QVERIFY(ui.deliver(browserOpened("https://sign.example/mine", inMs(300000))));
+        else if (step == QLatin1String("refused"))
+            QVERIFY(ui.deliver(browserOpened("file:///etc/passwd", inMs(300000))));
+        else if (step == QLatin1String("cancel"))
+            ui.click(ui.item(QStringLiteral("cancelButton")));
+        else if (step == QLatin1String("failed"))
+            QVERIFY(ui.deliver("{\"type\":\"login_failed\",\"error\":\"denied\"}"));
+    }
+    QCOMPARE(state(ui), QStringLiteral("idle"));
+    const qsizetype openedBefore = m_sink->opened.size();
+    const bool failedShown = UiShell::shown(ui.item(QStringLiteral("pageFailedLine")));
+    const QString urlBefore = ui.screenItem()->property("loginUrl").toString();
+
+    QList<QByteArray> flood;
+    for (int i = 0; i < 300; ++i)
+        flood.append(browserOpened("https://sign.example/" + QByteArray::number(i), inMs(300000)));
+    QVERIFY(ui.deliver(flood));
+
+    QCOMPARE(m_sink->opened.size(), openedBefore);
+    QCOMPARE(state(ui), QStringLiteral("idle"));
+    QCOMPARE(ui.screenItem()->property("loginUrl").toString(), urlBefore);
+    QCOMPARE(UiShell::shown(ui.item(QStringLiteral("pageFailedLine"))), failedShown);
+    QVERIFY(pages().isEmpty());
+}
+
+// The browser is handed a private file, not the URL: a command line shows
+// nothing of the sign-in code.
+void TestLoginScreen::pageStaysPrivate()
+{
+    UiShell ui;
+    QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/device?code=KX-4821", inMs(300000))));
+
+    QCOMPARE(m_sink->handed.size(), 1);
+    const QUrl handed = m_sink->handed.constFirst();
+    QVERIFY2(handed.isLocalFile(), qPrintable(handed.toString()));
+    QVERIFY(!handed.toString().contains(QLatin1String("KX-4821")));
+    QCOMPARE(QFileInfo(handed.toLocalFile()).absolutePath(),
+             QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).absolutePath());
+    QCOMPARE(QFileInfo(handed.toLocalFile()).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+             QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(m_sink->opened,
+             QList<QUrl>{QUrl(QStringLiteral("https://sign.example/device?code=KX-4821"))});
+}
+
+void TestLoginScreen::pageRemovedWhenTheSignInEnds_data()
+{
+    QTest::addColumn<QByteArray>("event"); // from the daemon; empty: a button
+    QTest::addColumn<QString>("button");
+    QTest::newRow("cancelled") << QByteArray() << "cancelButton";
+    QTest::newRow("failed") << QByteArray("{\"type\":\"login_failed\",\"error\":\"denied\"}") << "";
+    QTest::newRow("completed") << QByteArray("{\"type\":\"login_complete\"}") << "";
+    QTest::newRow("signed in by a status") << UiShell::status("disconnected") << "";
+}
+
+void TestLoginScreen::pageRemovedWhenTheSignInEnds()
+{
+    QFETCH(QByteArray, event);
+    QFETCH(QString, button);
+
+    UiShell ui;
+    QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/x", inMs(300000))));
+    QCOMPARE(pages().size(), 1);
+
+    if (!event.isEmpty())
+        QVERIFY(ui.deliver(event));
+    else
+        ui.click(ui.item(button));
+    QTRY_VERIFY(pages().isEmpty());
 }
 
 void TestLoginScreen::buttons_data()
@@ -255,8 +453,10 @@ void TestLoginScreen::buttons()
     UiShell ui;
     QVERIFY(ui.start(false));
     QVERIFY(ui.show());
-    if (!expiresAt.isEmpty())
+    if (!expiresAt.isEmpty()) {
+        QVERIFY(askForSignIn(ui));
         QVERIFY(ui.deliver(browserOpened("https://sign.example/x", expiresAt)));
+    }
     ui.daemon.clearLines();
 
     ui.click(ui.item(button));
@@ -275,12 +475,15 @@ void TestLoginScreen::loginFailedReturnsToIdle()
 {
     UiShell ui;
     QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
     QVERIFY(ui.deliver(browserOpened("https://sign.example/x", inMs(300000))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
 
     QVERIFY(ui.deliver("{\"type\":\"login_failed\",\"error\":\"denied\"}"));
     QCOMPARE(state(ui), QStringLiteral("idle"));
     QCOMPARE(ui.screenItem()->property("remainingMs").toInt(), 0);
+    // Failed silently: the daemon's error is not a page that failed to open.
+    QVERIFY(!UiShell::shown(ui.item(QStringLiteral("pageFailedLine"))));
 }
 
 void TestLoginScreen::languageButtonsSwitchTexts()

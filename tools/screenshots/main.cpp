@@ -80,7 +80,7 @@ QString isoAgo(qint64 seconds)
     return QDateTime::currentDateTimeUtc().addSecs(-seconds).toString(Qt::ISODate);
 }
 
-// Swallows the sign-in URLs the login screen would hand to a browser.
+// Swallows the sign-in URLs and pages the login screen would hand to a browser.
 class UrlSink : public QObject
 {
     Q_OBJECT
@@ -259,6 +259,13 @@ bool Renderer::run()
         login->setProperty("remainingMs", remaining);
         ok = ok && shoot(name);
     }
+    // A sign-in page that could not be opened: the sign-in button, and why.
+    if (QQuickItem *login = screen()) {
+        login->setProperty("waitingForBrowser", false);
+        login->setProperty("remainingMs", 0);
+        login->setProperty("pageFailed", true);
+    }
+    ok = ok && shoot(QStringLiteral("login-page-failed"));
     ok = ok && shootPopup(QStringLiteral("tray-signed-out"));
 
     // Signed in: the main screen.
@@ -366,7 +373,8 @@ int main(int argc, char *argv[])
     }
 
     UrlSink sink;
-    for (const QString &scheme : {QStringLiteral("https"), QStringLiteral("http")})
+    for (const QString &scheme :
+         {QStringLiteral("https"), QStringLiteral("http"), QStringLiteral("file")})
         QDesktopServices::setUrlHandler(scheme, &sink, "open");
 
     bool ok = true;
@@ -380,7 +388,8 @@ int main(int argc, char *argv[])
             }
         }
     }
-    for (const QString &scheme : {QStringLiteral("https"), QStringLiteral("http")})
+    for (const QString &scheme :
+         {QStringLiteral("https"), QStringLiteral("http"), QStringLiteral("file")})
         QDesktopServices::unsetUrlHandler(scheme);
     return ok ? 0 : 1;
 }

@@ -88,9 +88,6 @@ void TestLineReader::feed_data()
         << QStringList{R"({"error":"x)" + QString(QChar(0xFFFD)) + R"(","type":"error"})"};
     QTest::newRow("byte order mark split across reads")
         << QList<QByteArray>{"\xEF", "\xBB\xBF" + pong + '\n'} << QStringList{pongText};
-    QTest::newRow("byte order mark inside the object is kept")
-        << QList<QByteArray>{"{\"type\":\"error\",\"error\":\"\xEF\xBB\xBFx\"}\n"}
-        << QStringList{R"({"error":")" + QString(QChar(0xFEFF)) + R"(x","type":"error"})"};
     QTest::newRow("byte order mark alone is a blank line")
         << QList<QByteArray>{"\xEF\xBB\xBF\n" + pong + '\n'} << QStringList{pongText};
     QTest::newRow("line of Unicode spaces skipped")

@@ -425,8 +425,9 @@ void TestPipeClientEvents::byteOrderMarkReadsAsAnyLine_data()
         << QByteArray("updateVersion") << "2.0";
     QTest::newRow("after spaces, before CR")
         << " " + bom + R"({"type":"error","error":"e"})" + "\r" << QByteArray("errorText") << "e";
-    QTest::newRow("then a no-break space")
-        << bom + "\xC2\xA0" + R"({"type":"error","error":"e"})" << QByteArray("errorText") << "e";
+    QTest::newRow("after a tab, then a no-break space")
+        << "\t" + bom + "\xC2\xA0" + R"({"type":"error","error":"e"})" << QByteArray("errorText")
+        << "e";
     QTest::newRow("with invalid UTF-8 inside")
         << bom + "{\"type\":\"error\",\"error\":\"x\xFF\"}" << QByteArray("errorText")
         << QStringLiteral("x\uFFFD");

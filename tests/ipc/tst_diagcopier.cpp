@@ -1,6 +1,7 @@
 #include "ipc/diagnosticscopier.h"
 
 #include "clientfixture.h"
+#include "privatehomemain.h"
 
 #include <QFile>
 #include <QSemaphore>
@@ -176,16 +177,6 @@ void TestDiagCopier::quittingDoesNotWaitForAStuckCopy()
     QCOMPARE(desktopEntries(), QStringList());
 }
 
-int main(int argc, char **argv)
-{
-    // A private home, so the desktop folder is the test's own.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qunsetenv("XDG_CONFIG_HOME");
-    qunsetenv("PROGRAMDATA");
-    QCoreApplication app(argc, argv);
-    TestDiagCopier test;
-    return QTest::qExec(&test, argc, argv);
-}
+KESTRIX_PRIVATE_HOME_MAIN(TestDiagCopier)
 
 #include "tst_diagcopier.moc"

@@ -1,6 +1,7 @@
 #include "ipc/diagcopy.h"
 
 #include "clientfixture.h"
+#include "privatehomemain.h"
 
 #include <QFile>
 #include <QStandardPaths>
@@ -319,16 +320,6 @@ void TestDiagCopy::throughPipeClient()
     QCOMPARE(read(destination), QByteArray("fresh"));
 }
 
-int main(int argc, char **argv)
-{
-    // A private home, so the desktop folder is the test's own.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qunsetenv("XDG_CONFIG_HOME");
-    qunsetenv("PROGRAMDATA");
-    QCoreApplication app(argc, argv);
-    TestDiagCopy test;
-    return QTest::qExec(&test, argc, argv);
-}
+KESTRIX_PRIVATE_HOME_MAIN(TestDiagCopy)
 
 #include "tst_diagcopy.moc"

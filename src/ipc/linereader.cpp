@@ -22,17 +22,28 @@ std::optional<QJsonObject> LineReader::parseLine(QByteArrayView line)
     // spaces: decoding and trimming it as text would give back the same bytes,
     // so it is parsed where it lies. ASCII spaces are a subset of what the
     // text trimming removes, and after them a brace leaves nothing to trim.
-    const QByteArrayView json = line.trimmed();
+    // A byte-order mark that a writer put before its text is no part of it.
+    QByteArrayView json = line.trimmed();
+    if (json.startsWith(kByteOrderMark))
+        json = json.sliced(kByteOrderMark.size()).trimmed();
     if (json.startsWith('{') && json.endsWith('}') && json.isValidUtf8())
         return parseObject(QByteArray::fromRawData(json.data(), json.size()));
 
     // Otherwise decoded first, so that an invalid byte (a daemon's text in a
     // legacy code page) becomes U+FFFD instead of costing the whole message,
     // and trimmed as text, so Unicode spaces around the object do no harm.
-    const QString text = QString::fromUtf8(line).trimmed();
+    const QString text = decodedText(line);
     if (text.isEmpty())
         return std::nullopt;
     return parseObject(text.toUtf8());
+}
+
+QString LineReader::decodedText(QByteArrayView line)
+{
+    QString text = QString::fromUtf8(line).trimmed();
+    if (text.startsWith(QChar::ByteOrderMark))
+        text = text.sliced(1).trimmed();
+    return text;
 }
 
 void LineReader::feedLines(const QByteArray &bytes, const LineHandler &onLine)

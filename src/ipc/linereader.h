@@ -12,7 +12,8 @@
 //
 // The buffer holds bytes, not text: a UTF-8 character split across two reads
 // is decoded only once its line is whole. Each line is decoded with invalid
-// sequences replaced by U+FFFD and trimmed of Unicode whitespace. A line longer than the cap is
+// sequences replaced by U+FFFD and trimmed of Unicode whitespace and a leading
+// byte-order mark. A line longer than the cap is
 // dropped up to its line feed so a peer that never ends a line cannot grow
 // memory without bound; the lines around it are still handled.
 class LineReader
@@ -31,7 +32,14 @@ public:
     QList<QJsonObject> feed(const QByteArray &bytes);
 
     // One whole line as feed() reads it; nothing when it holds no JSON object.
+    // It reads as the JSON of its decodedText() does.
     static std::optional<QJsonObject> parseLine(QByteArrayView line);
+
+    // A line's bytes as text: decoded, trimmed, and without a byte-order mark
+    // at its start.
+    static QString decodedText(QByteArrayView line);
+
+    static constexpr QByteArrayView kByteOrderMark{"\xEF\xBB\xBF"};
 
     // Forgets any partial line (a new connection starts clean).
     void clear();

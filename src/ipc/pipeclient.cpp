@@ -1,19 +1,15 @@
 #include "ipc/pipeclient.h"
 
-#include "ipc/diagcopy.h"
+#include "ipc/daemontext.h"
+#include "ipc/diagnosticscopier.h"
 #include "ipc/pipeendpoint.h"
 #include "ipc/protocol.h"
 
 #include <QDateTime>
-#include <QFutureWatcher>
-#include <QPromise>
 #include <QSignalBlocker>
-#include <QThreadPool>
 #include <QVarLengthArray>
 
-#include <memory>
 #include <optional>
-#include <variant>
 
 #ifdef Q_OS_WIN
 #include "ipc/win32pipe.h"
@@ -40,7 +36,7 @@ bool isActiveState(const QString &state)
 
 PipeClient::PipeClient(QObject *parent)
     : QObject(parent), m_socket(new QLocalSocket(this)), m_reconnectTimer(new QTimer(this)),
-      m_statusPollTimer(new QTimer(this)),
+      m_statusPollTimer(new QTimer(this)), m_diagCopier(new DiagnosticsCopier(this)),
       m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     m_reconnectTimer->setSingleShot(true);
@@ -53,6 +49,22 @@ PipeClient::PipeClient(QObject *parent)
     connect(m_socket, &QLocalSocket::errorOccurred, this, &PipeClient::onError);
     connect(m_reconnectTimer, &QTimer::timeout, this, &PipeClient::tryReconnect);
     connect(m_statusPollTimer, &QTimer::timeout, this, &PipeClient::sendStatusQuery);
+    connect(m_diagCopier, &DiagnosticsCopier::copied, this, [this](const QString &destination) {
+        setStatus(QStringLiteral("diag saved: ") + destination);
+        emit diagReady(destination);
+    });
+    connect(m_diagCopier, &DiagnosticsCopier::failed, this,
+            [this] { setStatus(QStringLiteral("diag copy failed")); });
+}
+
+void PipeClient::setMaxDiagnosticsBytes(qint64 bytes)
+{
+    m_diagCopier->setMaxBytes(bytes);
+}
+
+void PipeClient::setDiagnosticsAfterChunk(std::function<void()> afterChunk)
+{
+    m_diagCopier->setAfterChunk(std::move(afterChunk));
 }
 
 // ---- connection lifecycle -------------------------------------------------
@@ -209,21 +221,13 @@ void PipeClient::processIncoming(const QByteArray &bytes)
 {
     // Every line of the read is read before any is handled, so a handler
     // that starts a new connection finds the reader as the read left it.
-    QVarLengthArray<std::variant<StatusReport, QJsonObject>, 2> events;
+    QVarLengthArray<QJsonObject, 2> events;
     m_reader.feedLines(bytes, [&events](QByteArrayView line) {
-        // The status report that comes every 1.5 s is read without building a
-        // JSON document when it is in its plain form.
-        if (std::optional<StatusReport> report = StatusReport::scan(line))
-            events.append(std::move(*report));
-        else if (std::optional<QJsonObject> message = LineReader::parseLine(line))
+        if (std::optional<QJsonObject> message = LineReader::parseLine(line))
             events.append(std::move(*message));
     });
-    for (const auto &event : events) {
-        if (const auto *report = std::get_if<StatusReport>(&event))
-            applyStatus(*report);
-        else
-            handleMessage(std::get<QJsonObject>(event));
-    }
+    for (const QJsonObject &event : events)
+        handleMessage(event);
 }
 
 // ---- commands -------------------------------------------------------------
@@ -335,8 +339,9 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         return;
     const QString type = typeValue.toString();
 
+    // Every text the interface may show is bounded as it is read.
     if (type == "ready"_L1) {
-        const QString version = readString(obj, "version"_L1);
+        const QString version = DaemonText::read(obj, "version"_L1);
         setStatus(QStringLiteral("ready — daemon v") + version);
         // Only a daemon that completed the handshake refills the quick round:
         // one that accepts and closes at once falls through to the slow waits.
@@ -345,11 +350,12 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         emit versionReceived(version);
         sendStatusQuery();
     } else if (type == "pong"_L1) {
-        const QString version = readString(obj, "version"_L1);
+        const QString version = DaemonText::read(obj, "version"_L1);
         setStatus(QStringLiteral("pong v") + version);
         emit versionReceived(version);
     } else if (type == "browser_opened"_L1) {
-        emit browserOpened(readString(obj, "login_url"_L1), readString(obj, "expires_at"_L1));
+        // The address is not shown: it is checked whole before a browser opens it.
+        emit browserOpened(readString(obj, "login_url"_L1), DaemonText::read(obj, "expires_at"_L1));
     } else if (type == "login_complete"_L1) {
         if (!m_authenticated) {
             m_authenticated = true;
@@ -358,7 +364,7 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         setStatus(QStringLiteral("authenticated"));
         emit loginComplete();
     } else if (type == "login_failed"_L1) {
-        emit loginFailed(readString(obj, "error"_L1));
+        emit loginFailed(DaemonText::read(obj, "error"_L1));
     } else if (type == "logged_out"_L1) {
         if (m_authenticated) {
             m_authenticated = false;
@@ -368,12 +374,12 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         setStatus(QStringLiteral("logged out"));
         emit loggedOut();
     } else if (type == "status"_L1) {
-        applyStatus(StatusReport::fromObject(obj));
+        applyStatus(obj);
     } else if (type == "diag_ready"_L1) {
-        handleDiagReady(readString(obj, "diag_path"_L1));
+        m_diagCopier->request(readString(obj, "diag_path"_L1));
     } else if (type == "update_available"_L1) {
         m_updateAvailable = true;
-        m_updateVersion = readString(obj, "update_version"_L1);
+        m_updateVersion = DaemonText::read(obj, "update_version"_L1);
         m_isUpdating = false;
         m_updateProgress = 0;
         m_updateReady = false;
@@ -382,7 +388,8 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         emit updateReadyChanged();
     } else if (type == "update_progress"_L1) {
         m_isUpdating = true;
-        m_updateProgress = readInt(obj, "update_progress"_L1);
+        // Per cent: a bar of -5 % or 250 % means nothing to anyone.
+        m_updateProgress = qBound(0, readInt(obj, "update_progress"_L1), 100);
         emit updating();
     } else if (type == "update_ready"_L1) {
         m_isUpdating = false;
@@ -397,41 +404,49 @@ void PipeClient::handleMessage(const QJsonObject &obj)
         if (m_applyingUpdate)
             emit restartConfirmed();
     } else if (type == "error"_L1) {
-        handleError(readString(obj, "error"_L1));
+        handleError(DaemonText::read(obj, "error"_L1));
     }
 }
 
-void PipeClient::applyStatus(const StatusReport &report)
+void PipeClient::applyStatus(const QJsonObject &obj)
 {
+    using namespace Protocol;
     // A key that is absent leaves its property alone.
-    if (report.authenticated && *report.authenticated != m_authenticated) {
-        m_authenticated = *report.authenticated;
-        emit authenticatedChanged();
+    if (const QJsonValue value = obj.value("authenticated"_L1); !value.isUndefined()) {
+        if (const bool authenticated = readBool(value); authenticated != m_authenticated) {
+            m_authenticated = authenticated;
+            emit authenticatedChanged();
+        }
     }
-    if (report.killSwitchMode && *report.killSwitchMode != m_killSwitchMode) {
-        m_killSwitchMode = *report.killSwitchMode;
-        emit killSwitchChanged();
+    if (obj.contains("kill_switch_mode"_L1)) {
+        if (const QString mode = DaemonText::read(obj, "kill_switch_mode"_L1);
+            mode != m_killSwitchMode) {
+            m_killSwitchMode = mode;
+            emit killSwitchChanged();
+        }
     }
 
-    applyVpnState(report.status, report.ip, report.transport);
+    applyVpnState(DaemonText::read(obj, "status"_L1), DaemonText::read(obj, "ip"_L1),
+                  DaemonText::read(obj, "transport"_L1));
 
     bool changed = false;
-    if (report.endpoint != m_endpoint) {
-        m_endpoint = report.endpoint;
+    if (const QString endpoint = DaemonText::read(obj, "endpoint"_L1); endpoint != m_endpoint) {
+        m_endpoint = endpoint;
         changed = true;
     }
-    if (report.attempt != m_attempt) {
-        m_attempt = report.attempt;
+    if (const int attempt = readInt(obj, "attempt"_L1); attempt != m_attempt) {
+        m_attempt = attempt;
         changed = true;
     }
-    if (report.error != m_errorText) {
-        m_errorText = report.error;
+    if (const QString error = DaemonText::read(obj, "error"_L1); error != m_errorText) {
+        m_errorText = error;
         changed = true;
     }
     if (changed)
         emit vpnStateChanged();
 
-    updateTraffic(report.up, report.down, report.connectedSince);
+    updateTraffic(readCount(obj, "up"_L1), readCount(obj, "down"_L1),
+                  DaemonText::read(obj, "connected_since"_L1));
 }
 
 void PipeClient::updateTraffic(qint64 up, qint64 down, const QString &connectedSince)
@@ -504,33 +519,6 @@ void PipeClient::handleError(const QString &text)
         m_applyingUpdate = false;
         emit updating();
     }
-}
-
-void PipeClient::handleDiagReady(const QString &sourcePath)
-{
-    // The copy may take a while (or meet a slow disk): a worker does it, and
-    // the outcome is reported here, on the interface thread. The watcher dies
-    // with this object, so a late result goes nowhere.
-    auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        const QString destination =
-            watcher->future().resultCount() > 0 ? watcher->result() : QString();
-        if (destination.isEmpty()) {
-            setStatus(QStringLiteral("diag copy failed"));
-            return;
-        }
-        setStatus(QStringLiteral("diag saved: ") + destination);
-        emit diagReady(destination);
-    });
-    auto promise = std::make_shared<QPromise<QString>>();
-    watcher->setFuture(promise->future());
-    promise->start();
-    QThreadPool::globalInstance()->start(
-        [promise, sourcePath, folder = diagnosticsFolder(), maxBytes = m_maxDiagnosticsBytes] {
-            promise->addResult(copyDiagnostics(sourcePath, folder, maxBytes));
-            promise->finish();
-        });
 }
 
 void PipeClient::setStatus(const QString &text)

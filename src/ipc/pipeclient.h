@@ -1,9 +1,7 @@
 #pragma once
 
-#include "ipc/diagcopy.h"
 #include "ipc/linereader.h"
 #include "ipc/reconnectschedule.h"
-#include "ipc/statusreport.h"
 
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -12,6 +10,8 @@
 #include <QTimer>
 
 #include <functional>
+
+class DiagnosticsCopier;
 
 // The one link to the daemon, and the observable model of the daemon's state
 // that the whole interface binds to. Commands change nothing locally: every
@@ -81,7 +81,9 @@ public:
     void setReconnectTimings(const ReconnectTimings &timings) { m_timings = timings; }
 
     // The largest diagnostics file copied; tests lower it.
-    void setMaxDiagnosticsBytes(qint64 bytes) { m_maxDiagnosticsBytes = bytes; }
+    void setMaxDiagnosticsBytes(qint64 bytes);
+    // Run on the copying thread after each chunk of a diagnostics copy; tests pace it.
+    void setDiagnosticsAfterChunk(std::function<void()> afterChunk);
 
     Q_INVOKABLE void connectToPipe();
     // For a user action that needs the daemon: while it is unreachable and no
@@ -127,9 +129,8 @@ private slots:
 
 private:
     void handleMessage(const QJsonObject &obj);
-    void applyStatus(const StatusReport &report);
+    void applyStatus(const QJsonObject &obj);
     void handleError(const QString &text);
-    void handleDiagReady(const QString &sourcePath);
     void updateTraffic(qint64 up, qint64 down, const QString &connectedSince);
     void applyVpnState(const QString &state, const QString &ip, const QString &transport);
     void setStatus(const QString &text);
@@ -152,6 +153,7 @@ private:
     QLocalSocket *m_socket;
     QTimer *m_reconnectTimer;
     QTimer *m_statusPollTimer;
+    DiagnosticsCopier *m_diagCopier;
     LineReader m_reader;
 
     QString m_status = QStringLiteral("disconnected");
@@ -183,5 +185,4 @@ private:
     QString m_connectedSince;
     qint64 m_lastTrafficSampleMs = 0;
     std::function<qint64()> m_clock;
-    qint64 m_maxDiagnosticsBytes = kMaxDiagnosticsBytes;
 };

@@ -1,5 +1,4 @@
 #include "ipc/linereader.h"
-#include "ipc/statusreport.h"
 
 #include <QJsonDocument>
 
@@ -10,25 +9,17 @@
 // The line reader on arbitrary bytes. Beyond not crashing: the messages must
 // not depend on how the stream was cut into reads, and the partial line kept
 // between reads must stay within the cap. Each line, however it is read, must
-// read as its decoded and trimmed text does, and a status line scanned
-// straight from its bytes as the parsed line does.
+// read as the JSON of its decoded text does (trimmed, without a leading
+// byte-order mark).
 
 namespace {
 
 void checkLine(QByteArrayView line)
 {
     const std::optional<QJsonObject> object = LineReader::parseLine(line);
-    const QJsonDocument asText =
-        QJsonDocument::fromJson(QString::fromUtf8(line).trimmed().toUtf8());
+    const QJsonDocument asText = QJsonDocument::fromJson(LineReader::decodedText(line).toUtf8());
     if (object.has_value() != asText.isObject() || (object && *object != asText.object()))
         std::abort();
-
-    if (const std::optional<StatusReport> report = StatusReport::scan(line)) {
-        if (!object ||
-            object->value(QLatin1StringView("type")).toString() != QLatin1StringView("status") ||
-            *report != StatusReport::fromObject(*object))
-            std::abort();
-    }
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "ipc/daemontext.h"
 #include "ipc/pipeclient.h"
 
 #include <QCoreApplication>
@@ -6,13 +7,36 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 // Daemon events through the client's own reader and handler: every byte a
-// daemon could send, handled as if it had arrived on the pipe.
+// daemon could send, handled as if it had arrived on the pipe. Beyond not
+// crashing: no text of the daemon reaches the interface unbounded, and the
+// update progress stays a percentage.
 
 namespace {
 
 QTemporaryDir *isolation = nullptr;
+
+// A daemon text after the cut, with room for the words the client puts before it.
+void checkBounded(const QString &text, qsizetype prefix = 0)
+{
+    if (text.size() > DaemonText::kMaxChars + 1 + prefix)
+        std::abort();
+}
+
+void checkModel(const PipeClient &client)
+{
+    for (const QString &text : {client.vpnState(), client.vpnIp(), client.transport(),
+                                client.endpoint(), client.errorText(), client.killSwitchMode(),
+                                client.updateVersion(), client.connectedSince()})
+        checkBounded(text);
+    // "ready — daemon v" is the longest of them; a copy's path is the file system's to bound.
+    if (!client.status().startsWith(QLatin1String("diag saved: ")))
+        checkBounded(client.status(), 16);
+    if (client.updateProgress() < 0 || client.updateProgress() > 100)
+        std::abort();
+}
 
 } // namespace
 
@@ -38,6 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Half a second between reads: every pair of counters makes a speed.
     qint64 now = 1'700'000'000'000;
     client.setClock([&now] { return now += 500; });
+    QObject::connect(&client, &PipeClient::versionReceived,
+                     [](const QString &version) { checkBounded(version); });
+    QObject::connect(&client, &PipeClient::loginFailed,
+                     [](const QString &error) { checkBounded(error); });
+    QObject::connect(&client, &PipeClient::browserOpened,
+                     [](const QString &, const QString &expiresAt) { checkBounded(expiresAt); });
+    QObject::connect(&client, &PipeClient::vpnStateChanged, [&client] { checkModel(client); });
+    QObject::connect(&client, &PipeClient::statusChanged, [&client] { checkModel(client); });
+    QObject::connect(&client, &PipeClient::updating, [&client] { checkModel(client); });
 
     // The first byte chooses where the stream is cut in two reads.
     const QByteArray stream(reinterpret_cast<const char *>(data), qsizetype(size));
@@ -46,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     client.processIncoming(stream.mid(cut));
     // Whatever the handler queued for later (a copy's report) runs too.
     QCoreApplication::processEvents();
+    checkModel(client);
     return 0;
 }

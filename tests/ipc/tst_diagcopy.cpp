@@ -1,6 +1,7 @@
 #include "ipc/diagcopy.h"
 
 #include "clientfixture.h"
+#include "privatehomemain.h"
 
 #include <QFile>
 #include <QStandardPaths>
@@ -8,6 +9,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Copying the daemon's diagnostics file to a folder the user sees.
 class TestDiagCopy : public QObject
@@ -19,6 +21,8 @@ private slots:
     void copy();
     void failedCopyKeepsExistingFile();
     void destinationLinkIsReplacedNotFollowed();
+    void hiddenNameNeverReachesHome();
+    void capHoldsWhileReading();
     void folder_data();
     void folder();
     void throughPipeClient_data();
@@ -54,6 +58,18 @@ private:
         QVERIFY(QFile::link(from + "/diag.zip", from + "/link.zip"));
         QVERIFY(QFile::link("/dev/zero", from + "/zero.zip"));
         QCOMPARE(mkfifo(QFile::encodeName(from + "/fifo.zip").constData(), 0600), 0);
+        // Names that must never reach the user's folder.
+        write(from + "/.bashrc", "PK-diagnostics");
+        write(from + "/diag\x01.zip", "PK-diagnostics");
+        write(from + "/diag\n.zip", "PK-diagnostics");
+        write(from + "/diag\x7F.zip", "PK-diagnostics");
+        write(from + QStringLiteral("/diag\u202Epiz.exe"), "PK-diagnostics");
+        write(from + "/diag.zip:stream", "PK-diagnostics");
+        write(from + "/diag-2026 12 10.zip", "PK-diagnostics");
+        // Another user's file; only root can make one.
+        write(from + "/others.zip", "PK-diagnostics");
+        if (geteuid() == 0)
+            QCOMPARE(chown(QFile::encodeName(from + "/others.zip").constData(), 65534, 65534), 0);
     }
 };
 
@@ -79,6 +95,16 @@ void TestDiagCopy::copy_data()
     QTest::newRow("FIFO") << "@/fifo.zip" << cap << "";
     QTest::newRow("device") << "/dev/zero" << cap << "";
     QTest::newRow("empty path") << "" << cap << "";
+    QTest::newRow("spaces and dashes") << "@/diag-2026 12 10.zip" << cap << "diag-2026 12 10.zip";
+    QTest::newRow("leading dot") << "@/.bashrc" << cap << "";
+    QTest::newRow("control character") << "@/diag\x01.zip" << cap << "";
+    QTest::newRow("line feed") << "@/diag\n.zip" << cap << "";
+    QTest::newRow("delete character") << "@/diag\x7F.zip" << cap << "";
+    QTest::newRow("direction override") << QStringLiteral("@/diag\u202Epiz.exe") << cap << "";
+    QTest::newRow("stream separator") << "@/diag.zip:stream" << cap << "";
+    QTest::newRow("another user's file") << "@/others.zip" << cap << "";
+    // Reports a size of 0, holds more than the cap: only the reading can tell.
+    QTest::newRow("content past the cap, size below it") << "/proc/self/maps" << qint64(64) << "";
 }
 
 void TestDiagCopy::copy()
@@ -90,6 +116,10 @@ void TestDiagCopy::copy()
     QTemporaryDir from, desktop;
     populate(from.path());
     source.replace('@', from.path());
+    if (source.endsWith("/others.zip") && geteuid() != 0)
+        QSKIP("needs root to give a file to another user");
+    if (source.startsWith("/proc/") && !QFileInfo(source).isFile())
+        QSKIP("needs Linux procfs");
 
     // A FIFO without a writer or /dev/zero would hang or never end here.
     const QString result = copyDiagnostics(source, desktop.path(), maxBytes);
@@ -132,6 +162,48 @@ void TestDiagCopy::destinationLinkIsReplacedNotFollowed()
     QCOMPARE(read(target), QByteArray("precious"));
     QVERIFY(!QFileInfo(result).isSymLink());
     QCOMPARE(read(result), QByteArray("PK-diagnostics"));
+}
+
+void TestDiagCopy::hiddenNameNeverReachesHome()
+{
+    // Without a desktop or downloads folder the copies go to the home folder,
+    // where a file named by the daemon could replace the user's own.
+    QTemporaryDir home, from;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    auto restore = qScopeGuard([&] { qputenv("HOME", savedHome); });
+    QCOMPARE(diagnosticsFolder(), home.path());
+    write(home.path() + "/.bashrc", "mine");
+    write(from.path() + "/.bashrc", "planted");
+
+    ConnectedClient c;
+    QVERIFY(c.start());
+    QVERIFY(c.deliver(R"({"type":"diag_ready","diag_path":")" + from.path().toUtf8() +
+                      R"(/.bashrc"})"));
+    QTRY_COMPARE(c.client->status(), QStringLiteral("diag copy failed"));
+    QCOMPARE(read(home.path() + "/.bashrc"), QByteArray("mine"));
+}
+
+void TestDiagCopy::capHoldsWhileReading()
+{
+    // Within the cap when opened, past it by the time it is read: a daemon
+    // still writing the file, or one that means to fill the disk.
+    QTemporaryDir from, desktop;
+    const QString source = from.path() + "/diag.zip";
+    write(source, QByteArray(100 * 1024, 'a'));
+    QFile grower(source);
+    QVERIFY(grower.open(QIODevice::Append));
+    DiagCopyOptions options;
+    options.maxBytes = 1024 * 1024;
+    options.afterChunk = [&] {
+        if (grower.size() < 4 * options.maxBytes) {
+            grower.write(QByteArray(256 * 1024, 'b'));
+            grower.flush();
+        }
+    };
+    QCOMPARE(copyDiagnostics(source, desktop.path(), options), QString());
+    QVERIFY(grower.size() > options.maxBytes); // it did grow past the cap
+    QCOMPARE(entries(desktop.path()), QStringList());
 }
 
 void TestDiagCopy::folder_data()
@@ -188,6 +260,9 @@ void TestDiagCopy::throughPipeClient_data()
     QTest::newRow("FIFO fails") << false << "fifo.zip" << cap << false;
     QTest::newRow("link to /dev/zero fails") << false << "zero.zip" << cap << false;
     QTest::newRow("over the cap fails") << true << "kestrix-diag.zip" << qint64(4) << false;
+    QTest::newRow("hidden name fails") << false << ".bashrc" << cap << false;
+    QTest::newRow("control character fails") << false << "diag\n.zip" << cap << false;
+    QTest::newRow("another user's file fails") << false << "others.zip" << cap << false;
 }
 
 void TestDiagCopy::throughPipeClient()
@@ -197,6 +272,8 @@ void TestDiagCopy::throughPipeClient()
     QFETCH(qint64, maxBytes);
     QFETCH(bool, succeeds);
 
+    if (sourceName == "others.zip" && geteuid() != 0)
+        QSKIP("needs root to give a file to another user");
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     QVERIFY(desktop.startsWith(QDir::homePath()));
     QVERIFY(QDir().mkpath(desktop));
@@ -228,7 +305,8 @@ void TestDiagCopy::throughPipeClient()
         Qt::DirectConnection);
     const QString source = from.path() + '/' + sourceName;
     // The interface answers the next message whatever the source is.
-    QVERIFY(c.deliver(R"({"type":"diag_ready","diag_path":")" + source.toUtf8() + R"("})"));
+    const QJsonObject event{{"type", "diag_ready"}, {"diag_path", source}};
+    QVERIFY(c.deliver(QJsonDocument(event).toJson(QJsonDocument::Compact)));
 
     const QString destination = desktop + "/kestrix-diag.zip";
     if (!succeeds) {
@@ -242,16 +320,6 @@ void TestDiagCopy::throughPipeClient()
     QCOMPARE(read(destination), QByteArray("fresh"));
 }
 
-int main(int argc, char **argv)
-{
-    // A private home, so the desktop folder is the test's own.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qunsetenv("XDG_CONFIG_HOME");
-    qunsetenv("PROGRAMDATA");
-    QCoreApplication app(argc, argv);
-    TestDiagCopy test;
-    return QTest::qExec(&test, argc, argv);
-}
+KESTRIX_PRIVATE_HOME_MAIN(TestDiagCopy)
 
 #include "tst_diagcopy.moc"

@@ -81,6 +81,15 @@ void TestLineReader::feed_data()
         << QList<QByteArray>{" " + pong + "\xC2\xA0\n"} << QStringList{pongText};
     QTest::newRow("byte order mark at the start dropped")
         << QList<QByteArray>{"\xEF\xBB\xBF" + pong + '\n'} << QStringList{pongText};
+    QTest::newRow("byte order mark after spaces, spaces after it")
+        << QList<QByteArray>{" \t\xEF\xBB\xBF \xC2\xA0" + pong + "\r\n"} << QStringList{pongText};
+    QTest::newRow("byte order mark, invalid UTF-8 inside")
+        << QList<QByteArray>{"\xEF\xBB\xBF{\"type\":\"error\",\"error\":\"x\xFF\"}\n"}
+        << QStringList{R"({"error":"x)" + QString(QChar(0xFFFD)) + R"(","type":"error"})"};
+    QTest::newRow("byte order mark split across reads")
+        << QList<QByteArray>{"\xEF", "\xBB\xBF" + pong + '\n'} << QStringList{pongText};
+    QTest::newRow("byte order mark alone is a blank line")
+        << QList<QByteArray>{"\xEF\xBB\xBF\n" + pong + '\n'} << QStringList{pongText};
     QTest::newRow("line of Unicode spaces skipped")
         << QList<QByteArray>{"\xC2\xA0\xE3\x80\x80\n" + pong + '\n'} << QStringList{pongText};
 
@@ -175,15 +184,14 @@ void TestLineReader::chunkingNeverChangesTheResult()
 void TestLineReader::readAsDecodedText()
 {
     // A line that skips the decoding gives what decoding it with replacement,
-    // trimming the text and parsing its UTF-8 would give.
+    // trimming the text (and a byte-order mark) and parsing its UTF-8 would give.
     const QList<QByteArray> seeds = {R"({"type":"pong","version":"1"})",
                                      " {\"type\":\"error\",\"error\":\"caf\xC3\xA9\"}\r",
                                      R"({"type":"status","up":1,"extra":[1,{"a":null}]})"};
     for (const QByteArray &line : mutatedLines(seeds, 5000, 20261211)) {
         LineReader reader;
         const QList<QJsonObject> got = reader.feed(line + '\n');
-        const QJsonDocument doc =
-            QJsonDocument::fromJson(QString::fromUtf8(line).trimmed().toUtf8());
+        const QJsonDocument doc = QJsonDocument::fromJson(LineReader::decodedText(line).toUtf8());
         const QList<QJsonObject> expected =
             doc.isObject() ? QList<QJsonObject>{doc.object()} : QList<QJsonObject>{};
         if (got != expected)

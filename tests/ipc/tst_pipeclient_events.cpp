@@ -21,6 +21,12 @@ private slots:
     void speeds();
     void countersNeverOverflow();
     void statusPollFollowsActiveStates();
+    void statusPollPerState_data();
+    void statusPollPerState();
+    void byteOrderMarkReadsAsAnyLine_data();
+    void byteOrderMarkReadsAsAnyLine();
+    void updateProgressClamped_data();
+    void updateProgressClamped();
     void updateSignalsEveryTime();
     void restartOnlyAfterApply();
     void updateErrorEndsUpdate_data();
@@ -367,6 +373,109 @@ void TestPipeClientEvents::statusPollFollowsActiveStates()
     c.daemon.clearLines();
     QTest::qWait(2000); // longer than one poll interval: no poll may come
     QCOMPARE(c.daemon.lines(), QList<QByteArray>{});
+}
+
+void TestPipeClientEvents::statusPollPerState_data()
+{
+    QTest::addColumn<QByteArray>("state");
+    QTest::addColumn<bool>("polled");
+
+    QTest::newRow("connecting") << QByteArray("connecting") << true;
+    QTest::newRow("connected") << QByteArray("connected") << true;
+    QTest::newRow("reconnecting") << QByteArray("reconnecting") << true;
+    QTest::newRow("disconnected") << QByteArray("disconnected") << false;
+    QTest::newRow("failed") << QByteArray("failed") << false;
+    QTest::newRow("unknown word") << QByteArray("Connected") << false;
+}
+
+void TestPipeClientEvents::statusPollPerState()
+{
+    QFETCH(QByteArray, state);
+    QFETCH(bool, polled);
+
+    ConnectedClient c;
+    QVERIFY(c.start());
+    // The poll already runs: the state under test must keep it or stop it.
+    QVERIFY(c.deliver(R"({"type":"status","status":"connecting"})"));
+    QVERIFY(c.deliver(R"({"type":"status","status":")" + state + R"("})"));
+    QCOMPARE(c.client->vpnState(), QString::fromUtf8(state));
+    // The first poll is due 1.5 s after "connecting".
+    QCOMPARE(c.daemon.waitForLines(1, 1900), polled);
+    if (polled)
+        QCOMPARE(c.daemon.lines().first(), QByteArray(R"({"cmd":"status"})"));
+}
+
+void TestPipeClientEvents::byteOrderMarkReadsAsAnyLine_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray bom = "\xEF\xBB\xBF";
+    QTest::newRow("status") << bom + kFullStatus << QByteArray("vpnIp") << "10.8.0.2";
+    QTest::newRow("status with an escape")
+        << bom + R"({"type":"status","status":"connected","ip":"10.8.0.\u0033"})"
+        << QByteArray("vpnIp") << "10.8.0.3";
+    QTest::newRow("error") << bom + R"({"type":"error","error":"tunnel refused"})"
+                           << QByteArray("errorText") << "tunnel refused";
+    QTest::newRow("login_complete")
+        << bom + R"({"type":"login_complete"})" << QByteArray("authenticated") << "true";
+    QTest::newRow("update_available")
+        << bom + R"({"type":"update_available","update_version":"2.0"})"
+        << QByteArray("updateVersion") << "2.0";
+    QTest::newRow("after spaces, before CR")
+        << " " + bom + R"({"type":"error","error":"e"})" + "\r" << QByteArray("errorText") << "e";
+    QTest::newRow("after a tab, then a no-break space")
+        << "\t" + bom + "\xC2\xA0" + R"({"type":"error","error":"e"})" << QByteArray("errorText")
+        << "e";
+    QTest::newRow("with invalid UTF-8 inside")
+        << bom + "{\"type\":\"error\",\"error\":\"x\xFF\"}" << QByteArray("errorText")
+        << QStringLiteral("x\uFFFD");
+}
+
+void TestPipeClientEvents::byteOrderMarkReadsAsAnyLine()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, property);
+    QFETCH(QString, expected);
+
+    ConnectedClient c;
+    QVERIFY(c.start());
+    QVERIFY(c.deliver(line));
+    QCOMPARE(c.client->property(property).toString(), expected);
+}
+
+void TestPipeClientEvents::updateProgressClamped_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("in range") << QByteArray("42") << 42;
+    QTest::newRow("0") << QByteArray("0") << 0;
+    QTest::newRow("100") << QByteArray("100") << 100;
+    QTest::newRow("negative") << QByteArray("-5") << 0;
+    QTest::newRow("most negative int") << QByteArray("-2147483648") << 0;
+    QTest::newRow("over 100") << QByteArray("250") << 100;
+    QTest::newRow("largest int") << QByteArray("2147483647") << 100;
+    QTest::newRow("text") << QByteArray(R"("42")") << 0;
+    QTest::newRow("fraction") << QByteArray("42.5") << 0;
+    QTest::newRow("null") << QByteArray("null") << 0;
+}
+
+void TestPipeClientEvents::updateProgressClamped()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, expected);
+
+    ConnectedClient c;
+    QVERIFY(c.start());
+    QList<int> seen;
+    connect(
+        c.client.get(), &PipeClient::updating, this, [&] { seen << c.client->updateProgress(); },
+        Qt::DirectConnection);
+    QVERIFY(c.deliver(R"({"type":"update_progress","update_progress":)" + value + "}"));
+    QCOMPARE(seen, QList<int>{expected}); // never seen outside 0 to 100
+    QVERIFY(c.client->isUpdating());
 }
 
 void TestPipeClientEvents::updateSignalsEveryTime()

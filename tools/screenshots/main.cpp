@@ -303,6 +303,10 @@ bool Renderer::run()
     ok = ok && shoot(QStringLiteral("settings-top"));
     scrollSettings(1.0);
     ok = ok && shoot(QStringLiteral("settings-bottom"));
+    // A saved report: its name, and the folder to look in, on a long path.
+    emit m_pipe.diagReady(
+        QStringLiteral("/home/anastasia.kuznetsova/Desktop/kestrix-diag-20261211-031500-042.zip"));
+    ok = ok && shoot(QStringLiteral("settings-diag-saved"));
     const QList<QPair<QByteArray, QString>> updates = {
         {json({{QStringLiteral("type"), QStringLiteral("update_available")},
                {QStringLiteral("update_version"), QStringLiteral("1.9.0")}}),

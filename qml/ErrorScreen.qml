@@ -1,23 +1,26 @@
 import QtQuick
 import QtQuick.Layouts
 
-// Shown instead of the main screen while the connection has failed. The
-// button keeps its place at the bottom whatever the daemon's text: a long
-// text scrolls in the room between the title and the button.
+// Shown instead of the main screen while the connection has failed. Sign,
+// title, text and button stand together in the middle; a text too long for
+// the screen scrolls in the room between the title and the button, which then
+// sits at the bottom.
 Item {
     id: errorScreen
     objectName: "errorScreen"
 
     property string fontFamily: "Segoe UI"
 
+    // As tall as its items, centred; no taller than the screen less its
+    // margins, where the text gives up room and scrolls.
     ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 24
+        anchors.centerIn: parent
+        width: parent.width - 48
+        height: Math.min(implicitHeight, parent.height - 48)
         spacing: 18
 
-        Item { Layout.fillHeight: true }
-
         Rectangle {
+            objectName: "errorSign"
             Layout.alignment: Qt.AlignHCenter
             Layout.preferredWidth: 84
             Layout.preferredHeight: 84
@@ -62,8 +65,6 @@ Item {
             font.family: errorScreen.fontFamily
             font.pixelSize: 12
         }
-
-        Item { Layout.fillHeight: true }
 
         PrimaryButton {
             objectName: "errorTryAgainButton"

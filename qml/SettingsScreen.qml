@@ -46,10 +46,24 @@ Flickable {
             settings.contentY = Math.min(maxY, bottom - settings.height)
     }
 
+    // Where the last report went, in the platform's own spelling; "" until then.
+    property string diagPath: ""
+    readonly property int diagCut: Math.max(diagPath.lastIndexOf("/"), diagPath.lastIndexOf("\\"))
+    // A root keeps its separator: "/" or "C:\".
+    readonly property string diagFolder: {
+        const folder = diagPath.slice(0, Math.max(diagCut, 0))
+        return folder === "" || folder.endsWith(":") ? diagPath.slice(0, diagCut + 1) : folder
+    }
+
     Connections {
         target: pipeClient
         function onDiagReady(destPath) {
-            settings.diagStatus = appSettings.t.saveDiagDone + ": " + destPath
+            settings.diagPath = Qt.platform.os === "windows" ? destPath.replace(/\//g, "\\")
+                                                              : destPath
+            // The file's name here, its folder on the line below: a whole path
+            // is too long for the card, and its end alone hides the folder.
+            settings.diagStatus = appSettings.t.saveDiagDone + ": "
+                                  + settings.diagPath.slice(settings.diagCut + 1)
         }
     }
 
@@ -216,17 +230,33 @@ Flickable {
                         elide: Text.ElideRight
                     }
 
+                    // Cut in the middle when too long: a file name keeps its
+                    // end, and a folder the part that says where to look.
                     Text {
                         objectName: "diagStatus"
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
+                        Accessible.description: settings.diagPath
                         Layout.fillWidth: true
                         text: settings.diagStatus !== "" ? settings.diagStatus : appSettings.t.saveDiagDesc
                         textFormat: Text.PlainText
                         color: appSettings.fgMuted
                         font.family: settings.fontFamily
                         font.pixelSize: 11
-                        elide: Text.ElideRight
+                        elide: Text.ElideMiddle
+                    }
+
+                    Text {
+                        objectName: "diagFolder"
+                        Accessible.ignored: true // the status line's description says it whole
+                        Layout.fillWidth: true
+                        visible: settings.diagPath !== ""
+                        text: settings.diagFolder
+                        textFormat: Text.PlainText
+                        color: appSettings.fgMuted
+                        font.family: settings.fontFamily
+                        font.pixelSize: 11
+                        elide: Text.ElideMiddle
                     }
                 }
 
@@ -240,6 +270,7 @@ Flickable {
                     onClicked: {
                         pipeClient.sendGetDiag()
                         settings.diagStatus = "…"
+                        settings.diagPath = ""
                     }
                 }
             }
@@ -452,8 +483,10 @@ Flickable {
         Accessible.checkable: true
         Accessible.checked: segment.active
         Accessible.focusable: true
-        Accessible.onPressAction: segment.activate()
-        Accessible.onToggleAction: segment.activate()
+        // Named functions, not Accessible handlers: the role lists its
+        // actions already, and a handler would list its action twice.
+        function accessiblePressAction() { segment.activate() }
+        function accessibleToggleAction() { segment.activate() }
 
         width: 66
         height: 26
@@ -505,8 +538,10 @@ Flickable {
         Accessible.checkable: true
         Accessible.checked: languageButton.active
         Accessible.focusable: true
-        Accessible.onPressAction: languageButton.activate()
-        Accessible.onToggleAction: languageButton.activate()
+        // Named functions, not Accessible handlers: the role lists its
+        // actions already, and a handler would list its action twice.
+        function accessiblePressAction() { languageButton.activate() }
+        function accessibleToggleAction() { languageButton.activate() }
 
         width: 44
         height: 30

@@ -54,15 +54,25 @@ Window {
             root.show()
         root.raise()
         root.requestActivate()
-        root.focusFirstControl()
+        root.focusScreen()
     }
 
-    // A window brought up gives the keyboard its first control; no ring until
-    // the keyboard is used.
-    function focusFirstControl() {
-        const first = root.contentItem.nextItemInFocusChain(true)
-        if (first)
-            first.forceActiveFocus(Qt.OtherFocusReason)
+    // A window brought up gives the keyboard its screen, not a control: a
+    // screen reader meets the window and the screen first, and the first Tab
+    // goes to the screen's first control. No ring until the keyboard is used.
+    function focusScreen() {
+        screenStart.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    // The VPN state in words, for those who do not see the dot's colour.
+    readonly property string stateText: {
+        switch (pipeClient.vpnState) {
+        case "connected": return appSettings.t.statusProtected
+        case "connecting": return appSettings.t.statusConnecting
+        case "reconnecting": return appSettings.t.statusReconnecting
+        case "failed": return appSettings.t.connectionFailed
+        default: return appSettings.t.statusNotConnected
+        }
     }
 
     // The title bar's settings button: to the settings, or back from them.
@@ -257,15 +267,7 @@ Window {
                         // The colour says the state; so does the name, and its
                         // change is how a screen reader hears of a new state.
                         Accessible.role: Accessible.StaticText
-                        Accessible.name: {
-                            switch (pipeClient.vpnState) {
-                            case "connected": return appSettings.t.statusProtected
-                            case "connecting": return appSettings.t.statusConnecting
-                            case "reconnecting": return appSettings.t.statusReconnecting
-                            case "failed": return appSettings.t.connectionFailed
-                            default: return appSettings.t.statusNotConnected
-                            }
-                        }
+                        Accessible.name: root.stateText
                         color: {
                             switch (pipeClient.vpnState) {
                             case "connected": return appSettings.success
@@ -345,6 +347,30 @@ Window {
                         hoverColor: appSettings.danger
                         onClicked: root.closeWindow()
                         Accessible.name: appSettings.t.close
+                    }
+                }
+            }
+
+            // Where the keyboard rests when the window comes up: just before
+            // the screen's first control, named by the screen's heading (the
+            // state, on the main screen). Takes no room, and does not fade
+            // with the screen, so a screen reader always finds it shown.
+            Item {
+                id: screenStart
+                objectName: "screenStart"
+                width: parent.width
+                height: 0
+                // Not a stop of the Tab chain itself, so it moves on by hand:
+                // a Tab would otherwise start over from the window's top.
+                Keys.onTabPressed: screenStart.nextItemInFocusChain(true).forceActiveFocus(Qt.TabFocusReason)
+                Keys.onBacktabPressed: screenStart.nextItemInFocusChain(false).forceActiveFocus(Qt.BacktabFocusReason)
+                Accessible.role: Accessible.Pane
+                Accessible.name: {
+                    switch (root.chosenScreen) {
+                    case "login": return appSettings.t.loginTitle
+                    case "settings": return appSettings.t.settings
+                    case "error": return appSettings.t.connectionFailed
+                    default: return root.stateText
                     }
                 }
             }

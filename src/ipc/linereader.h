@@ -19,7 +19,7 @@
 class LineReader
 {
 public:
-    static constexpr qsizetype kMaxLineBytes = 1024 * 1024;
+    static constexpr qsizetype kMaxLineBytes = qsizetype{1024} * 1024;
 
     // Appends the bytes and hands every whole line they finish (within the
     // cap, line feed excluded) to the handler, in order. The view lasts until

@@ -36,6 +36,6 @@ bool readBool(const QJsonValue &value);
 bool readBool(const QJsonObject &obj, QLatin1StringView key);
 // What readInt() and readCount() make of a value that is a number.
 int intFromNumber(double d);
-qint64 countFromNumber(double d);
+qint64 countFromNumber(double number);
 
 } // namespace Protocol

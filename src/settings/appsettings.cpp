@@ -143,7 +143,7 @@ void AppSettings::setGames(bool v)
     storeBool(m_games, v, kGamesKey, &AppSettings::gamesChanged);
 }
 
-void AppSettings::setLanguage(QString lang)
+void AppSettings::setLanguage(const QString &lang)
 {
     const QString code = normalisedLanguage(lang);
     if (code == m_language)

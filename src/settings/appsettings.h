@@ -62,7 +62,7 @@ public:
     Q_INVOKABLE void setAutostart(bool v);
     Q_INVOKABLE void setWhitelist(bool v);
     Q_INVOKABLE void setGames(bool v);
-    Q_INVOKABLE void setLanguage(QString lang);
+    Q_INVOKABLE void setLanguage(const QString &lang);
 
 signals:
     void themeChanged();

@@ -17,6 +17,8 @@ private slots:
     void controls();
     void readableTexts_data();
     void readableTexts();
+    void descriptions_data();
+    void descriptions();
     void changesAreAnnounced();
     void defaultActions_data();
     void defaultActions();
@@ -29,7 +31,7 @@ private slots:
     void arrowsMoveWithinGroup();
     void escapeLeavesSettings();
     void escapeClosesPopup();
-    void shownWindowFocusesFirstControl();
+    void shownWindowFocusesItsScreen();
     void focusRingForKeyboardOnly();
     void ringReturnsAfterBusy();
 };
@@ -158,12 +160,6 @@ QStringList controlsOf(QWindow *window, QList<QAccessibleInterface *> *nodes = n
     if (QAccessibleInterface *root = QAccessible::queryAccessibleInterface(window))
         collectControls(root, &out, nodes);
     return out;
-}
-
-QStringList distinct(QStringList list)
-{
-    list.removeDuplicates();
-    return list;
 }
 
 QAccessibleInterface *accessible(QQuickItem *item)
@@ -307,12 +303,13 @@ void TestAccessibility::controls()
     QCOMPARE(controlsOf(window, &nodes), expected);
 
     // A button is pressed; a check box or radio button is toggled or pressed;
-    // each takes the focus.
+    // each takes the focus. Each action is listed once: AT-SPI hands the list
+    // to the screen reader as it is.
     for (QAccessibleInterface *node : std::as_const(nodes)) {
         const QString what = node->text(QAccessible::Name);
         QVERIFY2(node->state().focusable, qPrintable(what));
         QVERIFY2(node->actionInterface(), qPrintable(what));
-        const QStringList actions = distinct(node->actionInterface()->actionNames());
+        const QStringList actions = node->actionInterface()->actionNames();
         const QStringList wanted = node->role() == QAccessible::Button
                                        ? QStringList{QAccessibleActionInterface::pressAction(),
                                                      QAccessibleActionInterface::setFocusAction()}
@@ -394,6 +391,71 @@ void TestAccessibility::readableTexts()
     const QString text = node->text(QAccessible::Name);
     QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(name)).match(text).hasMatch(),
              qPrintable(text));
+}
+
+// What a screen reader adds after a control's name: the long form of each
+// kill-switch mode, each preference's explanation, the dial's state and the
+// update waiting behind the settings button, in the language shown.
+void TestAccessibility::descriptions_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("description");
+
+    const struct
+    {
+        Setup setup;
+        const char *where;
+        const char *item;
+        const char *en;
+        const char *ru;
+    } rows[] = {
+        {Setup::SettingsTop, "settings", "ksNever", "Off — no blocking", "Выкл — без блокировки"},
+        {Setup::SettingsTop, "settings", "ksOnConnect", "On — blocks when VPN drops",
+         "Вкл — блокирует при разрыве VPN"},
+        {Setup::SettingsTop, "settings", "ksAlways", "Always — blocks without VPN too",
+         "Всегда — блокирует без VPN тоже"},
+        {Setup::SettingsTop, "settings", "themeCardSwitch", "Dark mode is on",
+         "Тёмная тема включена"},
+        {Setup::SettingsTop, "settings", "autostartCardSwitch", "Launch Kestrix at sign-in",
+         "Запускать Kestrix при входе в систему"},
+        {Setup::SettingsTop, "settings", "whitelistCardSwitch",
+         "Route Russian sites directly; tunnel everything else",
+         "Российские сайты — напрямую, остальное — через VPN"},
+        {Setup::SettingsTop, "settings", "gamesCardSwitch",
+         "Route games and launchers directly, bypassing the VPN. Turn off if a game is "
+         "unavailable from Russia",
+         "Игры и лаунчеры — напрямую, минуя VPN. Выключите, если игра недоступна из России"},
+        {Setup::Disconnected, "disconnected", "dial", "Not connected", "Не подключено"},
+        {Setup::Connected, "connected", "dial", "Protected", "Защищено"},
+        {Setup::SettingsBottomWithUpdate, "update", "settingsButton", "Update available",
+         "Доступно обновление"},
+        {Setup::Disconnected, "disconnected", "settingsButton", "", ""},
+        {Setup::Connected, "connected", "serverValue", "", ""}, // hidden until revealed
+    };
+    for (const auto &row : rows) {
+        QTest::addRow("%s, %s, en", row.where, row.item)
+            << row.setup << "en" << row.item << QString::fromUtf8(row.en);
+        QTest::addRow("%s, %s, ru", row.where, row.item)
+            << row.setup << "ru" << row.item << QString::fromUtf8(row.ru);
+    }
+}
+
+void TestAccessibility::descriptions()
+{
+    QFETCH(Setup, setup);
+    QFETCH(QString, language);
+    QFETCH(QString, item);
+    QFETCH(QString, description);
+
+    UiShell ui;
+    QVERIFY(setUp(ui, setup));
+    // Changed while shown: the descriptions follow at once.
+    ui.settings.setLanguage(language);
+    QAccessibleInterface *node = accessible(ui.item(item));
+    QVERIFY(node);
+    QCOMPARE(node->text(QAccessible::Description), description);
 }
 
 // Qt 6.4 has no announcement event: a change of a shown text's accessible
@@ -551,42 +613,44 @@ void TestAccessibility::onePressOneClick()
 void TestAccessibility::tabOrder_data()
 {
     QTest::addColumn<Setup>("setup");
-    QTest::addColumn<QStringList>("order"); // from the first control on, wrapping round
+    QTest::addColumn<QString>("start");     // what holds the focus when the window comes up
+    QTest::addColumn<QStringList>("order"); // from the first Tab on, wrapping round
 
-    QTest::newRow("signed out") << Setup::SignedOut
-                                << QStringList{"minimizeButton", "closeButton", "languageEn",
-                                               "languageRu", "signInButton"};
-    QTest::newRow("waiting") << Setup::Waiting
-                             << QStringList{"minimizeButton", "closeButton", "languageEn",
-                                            "languageRu", "cancelButton"};
-    QTest::newRow("disconnected") << Setup::Disconnected
-                                  << QStringList{"settingsButton", "minimizeButton", "closeButton",
-                                                 "dial", "actionButton"};
-    QTest::newRow("connected") << Setup::Connected
-                               << QStringList{"settingsButton", "minimizeButton", "closeButton",
-                                              "dial",           "serverValue",    "actionButton"};
-    QTest::newRow("settings") << Setup::SettingsBottomWithUpdate
-                              << QStringList{"settingsButton",      "minimizeButton",
-                                             "closeButton",         "ksNever",
-                                             "ksOnConnect",         "ksAlways",
-                                             "themeCardSwitch",     "autostartCardSwitch",
-                                             "whitelistCardSwitch", "gamesCardSwitch",
-                                             "settingsLanguageEn",  "settingsLanguageRu",
-                                             "diagButton",          "updateButton",
-                                             "logOutButton"};
-    QTest::newRow("error") << Setup::Error
-                           << QStringList{"settingsButton", "minimizeButton", "closeButton",
-                                          "errorTryAgainButton"};
-    QTest::newRow("popup") << Setup::PopupSignedIn
-                           << QStringList{"actionButton", "openButton", "quitButton"};
+    // The window comes up with its screen, not a control: the first Tab goes
+    // into the screen, and the title bar comes after the screen's last control.
+    const QStringList title = {"settingsButton", "minimizeButton", "closeButton"};
+    const QStringList titleSignedOut = {"minimizeButton", "closeButton"};
+    QTest::newRow("signed out") << Setup::SignedOut << "screenStart"
+                                << QStringList{"languageEn", "languageRu", "signInButton"} +
+                                       titleSignedOut;
+    QTest::newRow("waiting") << Setup::Waiting << "screenStart"
+                             << QStringList{"languageEn", "languageRu", "cancelButton"} +
+                                    titleSignedOut;
+    QTest::newRow("disconnected") << Setup::Disconnected << "screenStart"
+                                  << QStringList{"dial", "actionButton"} + title;
+    QTest::newRow("connected") << Setup::Connected << "screenStart"
+                               << QStringList{"dial", "serverValue", "actionButton"} + title;
+    QTest::newRow("settings")
+        << Setup::SettingsBottomWithUpdate << "screenStart"
+        << QStringList{"ksNever",         "ksOnConnect",         "ksAlways",
+                       "themeCardSwitch", "autostartCardSwitch", "whitelistCardSwitch",
+                       "gamesCardSwitch", "settingsLanguageEn",  "settingsLanguageRu",
+                       "diagButton",      "updateButton",        "logOutButton"} +
+               title;
+    QTest::newRow("error") << Setup::Error << "screenStart"
+                           << QStringList{"errorTryAgainButton"} + title;
+    // The popup is all controls: it opens on its first.
+    QTest::newRow("popup") << Setup::PopupSignedIn << "actionButton"
+                           << QStringList{"openButton", "quitButton", "actionButton"};
     // A disabled button takes no focus.
     QTest::newRow("popup signed out")
-        << Setup::PopupSignedOut << QStringList{"openButton", "quitButton"};
+        << Setup::PopupSignedOut << "openButton" << QStringList{"quitButton", "openButton"};
 }
 
 void TestAccessibility::tabOrder()
 {
     QFETCH(Setup, setup);
+    QFETCH(QString, start);
     QFETCH(QStringList, order);
 
     UiShell ui;
@@ -596,7 +660,7 @@ void TestAccessibility::tabOrder()
     if (!isPopup(setup))
         QMetaObject::invokeMethod(window, "showAndRaise");
     QTRY_VERIFY(window->isActive());
-    QTRY_COMPARE(focusedName(window), order.first());
+    QTRY_COMPARE(focusedName(window), start);
 
     QStringList forward;
     for (qsizetype i = 0; i < order.size(); ++i) {
@@ -609,7 +673,10 @@ void TestAccessibility::tabOrder()
         QVERIFY2(onScreen.top() >= 0 && onScreen.bottom() <= window->height(),
                  qPrintable(focused->objectName()));
     }
-    QCOMPARE(forward, order.mid(1) + order.mid(0, 1));
+    QCOMPARE(forward, order);
+    // Round again: the screen holds no stop of its own.
+    QTest::keyClick(window, Qt::Key_Tab);
+    QCOMPARE(focusedName(window), order.first());
 
     QStringList backward;
     for (qsizetype i = 0; i < order.size(); ++i) {
@@ -743,19 +810,32 @@ void TestAccessibility::escapeClosesPopup()
     QTRY_VERIFY(!popup->isVisible());
 }
 
-void TestAccessibility::shownWindowFocusesFirstControl()
+void TestAccessibility::shownWindowFocusesItsScreen()
 {
     UiShell ui;
     QVERIFY(setUp(ui, Setup::Connected));
     ui.window->hide();
     QTRY_VERIFY(!ui.window->isVisible());
 
-    // What a tray click and a second start both call.
+    // What the start, a tray click and a second start all call.
     QMetaObject::invokeMethod(ui.window, "showAndRaise");
     QTRY_VERIFY(ui.window->isActive());
-    QCOMPARE(focusedName(ui.window), QStringLiteral("settingsButton"));
-    // Not the keyboard's doing: no ring yet.
-    QVERIFY(!ringOf(ui.item(QStringLiteral("settingsButton")))->isVisible());
+    QCOMPARE(focusedName(ui.window), QStringLiteral("screenStart"));
+
+    // A screen reader meets the window, then the screen with its state, not
+    // a title-bar button.
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(ui.window);
+    QVERIFY(window);
+    QAccessibleInterface *focused = window->focusChild();
+    QVERIFY(focused);
+    QCOMPARE(focused->role(), QAccessible::Pane);
+    QCOMPARE(focused->text(QAccessible::Name), QStringLiteral("Protected"));
+
+    // The first Tab reaches the screen's first control, with its ring.
+    QTest::keyClick(ui.window, Qt::Key_Tab);
+    QCOMPARE(focusedName(ui.window), QStringLiteral("dial"));
+    QVERIFY(ringOf(ui.item(QStringLiteral("dial")))->isVisible());
+    QVERIFY(!ringOf(ui.item(QStringLiteral("minimizeButton")))->isVisible());
 }
 
 void TestAccessibility::focusRingForKeyboardOnly()
@@ -774,8 +854,9 @@ void TestAccessibility::focusRingForKeyboardOnly()
     };
     QVERIFY(!ringDrawn());
 
-    // Keyboard: Shift+Tab from the first control wraps round to the button.
-    QTest::keyClick(ui.window, Qt::Key_Backtab, Qt::ShiftModifier);
+    // Keyboard: the second Tab from the screen, after the dial, is the button.
+    QTest::keyClick(ui.window, Qt::Key_Tab);
+    QTest::keyClick(ui.window, Qt::Key_Tab);
     QCOMPARE(focusedName(ui.window), QStringLiteral("actionButton"));
     QTRY_VERIFY(ringDrawn());
 
@@ -801,7 +882,8 @@ void TestAccessibility::ringReturnsAfterBusy()
     QVERIFY(setUp(ui, Setup::Disconnected));
     QTRY_VERIFY(ui.window->isActive());
     QQuickItem *button = ui.item(QStringLiteral("actionButton"));
-    QTest::keyClick(ui.window, Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(ui.window, Qt::Key_Tab);
+    QTest::keyClick(ui.window, Qt::Key_Tab);
     QCOMPARE(focusedName(ui.window), QStringLiteral("actionButton"));
     QTest::keyClick(ui.window, Qt::Key_Return);
     QVERIFY(ui.waitForCommand(R"({"cmd":"connect","payload":{"games":false,"whitelist":false}})"));

@@ -1,7 +1,9 @@
 #include "uifixture.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <functional>
@@ -47,6 +49,8 @@ private slots:
     void switchesAskTheirPreference_data();
     void switchesAskTheirPreference();
     void diagnosticReport();
+    void savedReportShownReadably_data();
+    void savedReportShownReadably();
     void daemonLine();
     void languageButtons();
     void scrollsWithoutOvershoot();
@@ -234,11 +238,86 @@ void TestSettingsScreen::diagnosticReport()
     QSignalSpy ready(&ui.pipe, &PipeClient::diagReady);
     QVERIFY(ui.deliver("{\"type\":\"diag_ready\",\"diag_path\":\"" + report.toUtf8() + "\"}"));
     QTRY_COMPARE(ready.count(), 1); // the copy runs on a worker
-    const QString expected = QStringLiteral("Saved: ") + ready.at(0).at(0).toString();
+    const QFileInfo copy(ready.at(0).at(0).toString());
+    const QString expected = QStringLiteral("Saved: ") + copy.fileName();
     QCOMPARE(status->property("text").toString(), expected);
-    // Once set, the line keeps its words when the language changes.
+    QQuickItem *folder = ui.item(QStringLiteral("diagFolder"));
+    QVERIFY(UiShell::shown(folder));
+    QCOMPARE(folder->property("text").toString(), QDir::toNativeSeparators(copy.path()));
+    // Once set, the lines keep their words when the language changes.
     ui.settings.setLanguage(QStringLiteral("ru"));
     QCOMPARE(status->property("text").toString(), expected);
+    QCOMPARE(folder->property("text").toString(), QDir::toNativeSeparators(copy.path()));
+}
+
+// Where the report went: the file's name on the status line, its folder on
+// the line below, each cut in the middle when too long (so the name's
+// extension and the folder's last part stay), the whole path for a screen
+// reader.
+void TestSettingsScreen::savedReportShownReadably_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("fitsWhole");
+
+    QTest::newRow("short, en") << "en"
+                               << "/d/kestrix-diag.zip"
+                               << "Saved: kestrix-diag.zip"
+                               << "/d" << true;
+    QTest::newRow("short, ru") << "ru"
+                               << "/d/kestrix-diag.zip"
+                               << "Сохранено: kestrix-diag.zip"
+                               << "/d" << true;
+    QTest::newRow("long folder")
+        << "en"
+        << "/home/anastasia.kuznetsova-petrovskaya/Рабочий стол/kestrix-diag.zip"
+        << "Saved: kestrix-diag.zip"
+        << "/home/anastasia.kuznetsova-petrovskaya/Рабочий стол" << false;
+    QTest::newRow("long name, ru") << "ru"
+                                   << "/home/u/Desktop/kestrix-diag-20261211-030000-123.zip"
+                                   << "Сохранено: kestrix-diag-20261211-030000-123.zip"
+                                   << "/home/u/Desktop" << false;
+}
+
+void TestSettingsScreen::savedReportShownReadably()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, path);
+    QFETCH(QString, status);
+    QFETCH(QString, folder);
+    QFETCH(bool, fitsWhole);
+
+    UiShell ui;
+    QVERIFY(ui.start());
+    ui.settings.setLanguage(language);
+    QVERIFY(ui.show());
+    openSettings(ui, 0.5);
+    emit ui.pipe.diagReady(path); // what the pipe client reports once its copy is made
+
+    QQuickItem *statusLine = ui.item(QStringLiteral("diagStatus"));
+    QQuickItem *folderLine = ui.item(QStringLiteral("diagFolder"));
+    QCOMPARE(statusLine->property("text").toString(), status);
+    QCOMPARE(folderLine->property("text").toString(), QDir::toNativeSeparators(folder));
+
+    const auto sceneRect = [](const QQuickItem *item) {
+        return item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+    };
+    const QRectF card = sceneRect(ui.item(QStringLiteral("diagCard")));
+    for (QQuickItem *line : {statusLine, folderLine}) {
+        QVERIFY(UiShell::shown(line));
+        QCOMPARE(line->property("elide").toInt(), int(Qt::ElideMiddle));
+        QCOMPARE(line->property("lineCount").toInt(), 1);
+        QVERIFY2(card.contains(sceneRect(line)), qPrintable(line->objectName()));
+        if (fitsWhole)
+            QVERIFY2(!line->property("truncated").toBool(), qPrintable(line->objectName()));
+    }
+
+    QAccessibleInterface *node = QAccessible::queryAccessibleInterface(statusLine);
+    QVERIFY(node);
+    QCOMPARE(node->text(QAccessible::Name), status);
+    QCOMPARE(node->text(QAccessible::Description), QDir::toNativeSeparators(path));
 }
 
 void TestSettingsScreen::daemonLine()

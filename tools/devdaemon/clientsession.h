@@ -18,7 +18,7 @@ class ClientSession : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
+    static constexpr qint64 kMaxUnsentBytes = qint64{1024} * 1024;
 
     // Takes ownership of the socket.
     ClientSession(QLocalSocket *socket, int handshakeTimeoutMs, QObject *parent = nullptr);

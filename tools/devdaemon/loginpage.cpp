@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr qsizetype kMaxRequestBytes = 16 * 1024;
+constexpr qsizetype kMaxRequestBytes = qsizetype{16} * 1024;
 const char kBuffer[] = "requestBuffer";
 
 QString reasonPhrase(int code)
@@ -94,7 +94,7 @@ void LoginPage::serve(QTcpSocket *socket)
         respond(socket, 400, QStringLiteral("Bad request"), QStringLiteral("Malformed request."));
         return;
     }
-    const QByteArray method = request.at(0);
+    const QByteArray &method = request.at(0);
     const QList<QByteArray> path = request.at(1).split('?').constFirst().split('/');
     // "/login/<nonce>" or "/login/<nonce>/approve|deny"
     if (path.size() < 3 || path.size() > 4 || !path.at(0).isEmpty() || path.at(1) != "login") {

@@ -33,7 +33,7 @@ Q_IMPORT_QML_PLUGIN(qmlPlugin)
 
 namespace {
 
-constexpr qint64 kMiB = 1024 * 1024;
+constexpr qint64 kMiB = qint64{1024} * 1024;
 
 // Runs the event loop until the condition holds or the time is up.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
@@ -184,12 +184,12 @@ bool Renderer::connectedSession()
                        {QStringLiteral("down"), double(down)},
                        {QStringLiteral("connected_since"), since}});
     };
-    const qint64 up = 48 * kMiB + 311 * 1024;
-    const qint64 down = 1946 * kMiB + 77 * 1024;
+    const qint64 up = 48 * kMiB + qint64{311} * 1024;
+    const qint64 down = 1946 * kMiB + qint64{77} * 1024;
     if (!deliver(sample(up, down)))
         return false;
     m_clockMs += 1500;
-    return deliver(sample(up + 1500 * 182, down + 1500 * 5734));
+    return deliver(sample(up + qint64{1500} * 182, down + qint64{1500} * 5734));
 }
 
 QQuickItem *Renderer::screen() const
@@ -310,6 +310,10 @@ bool Renderer::run()
     ok = ok && shoot(QStringLiteral("settings-top"));
     scrollSettings(1.0);
     ok = ok && shoot(QStringLiteral("settings-bottom"));
+    // A saved report: its name, and the folder to look in, on a long path.
+    emit m_pipe.diagReady(
+        QStringLiteral("/home/anastasia.kuznetsova/Desktop/kestrix-diag-20261211-031500-042.zip"));
+    ok = ok && shoot(QStringLiteral("settings-diag-saved"));
     const QList<QPair<QByteArray, QString>> updates = {
         {json({{QStringLiteral("type"), QStringLiteral("update_available")},
                {QStringLiteral("update_version"), QStringLiteral("1.9.0")}}),

@@ -143,10 +143,15 @@ QProcessEnvironment E2eSession::environment() const
     return env;
 }
 
-QProcess *E2eSession::spawn(const QString &program, const QStringList &args)
+QProcess *E2eSession::spawn(const QString &program, const QStringList &args,
+                            const QString &outputFile, const QProcessEnvironment &extraEnv)
 {
     auto *p = new QProcess;
-    p->setProcessEnvironment(environment());
+    QProcessEnvironment env = environment();
+    env.insert(extraEnv);
+    p->setProcessEnvironment(env);
+    if (!outputFile.isEmpty())
+        p->setStandardOutputFile(outputFile);
     // Kept for the failure message and the evidence.
     p->setStandardErrorFile(m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")),
                             QIODevice::Append);
@@ -175,7 +180,7 @@ QByteArray E2eSession::run(const QString &program, const QStringList &args, int 
     return p.readAllStandardOutput();
 }
 
-bool E2eSession::startDesktop(QString *error, bool withTray)
+bool E2eSession::startDesktop(QString *error, Host host)
 {
     // The screen is read back with these, tray or not.
     for (const char *tool : {"xdotool", "import"}) {
@@ -186,11 +191,35 @@ bool E2eSession::startDesktop(QString *error, bool withTray)
         }
     }
     m_desktop.setLogFolder(m_dir.path());
-    const TestDesktop::Result result = m_desktop.start(withTray, error);
+    const TestDesktop::Result result = m_desktop.start(host == Host::Trayer, error);
     m_desktopMissing = result == TestDesktop::Result::Missing;
     m_display = m_desktop.display();
     if (result != TestDesktop::Result::Started)
         return false;
+    m_host = host == Host::Trayer ? Host::Trayer : Host::None;
+    if (!startSessionBus(error))
+        return false;
+    return host == Host::None || host == Host::Trayer || startHost(host, error);
+}
+
+bool E2eSession::startSessionBus(QString *error)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) {
+        // Only the controls need it on a plain X desktop.
+        m_controlsMissing = TestDesktop::notInstalled(QStringLiteral("dbus-daemon"));
+        return true;
+    }
+    QProcess *bus = spawn(QStringLiteral("dbus-daemon"),
+                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address=1")});
+    if (!QTest::qWaitFor([&] { return bus->canReadLine(); }, kStartTimeoutMs)) {
+        m_controlsFailure = QStringLiteral("the session bus did not start");
+        *error = m_controlsFailure;
+        return m_host == Host::None || m_host == Host::Trayer;
+    }
+    setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QString::fromUtf8(bus->readLine().trimmed()));
+    m_haveSessionBus = true;
     startAccessibilityBus();
     return true;
 }
@@ -201,15 +230,6 @@ void E2eSession::startAccessibilityBus()
         m_controlsMissing = TestDesktop::notInstalled(missing);
         return;
     }
-    QProcess *bus = spawn(QStringLiteral("dbus-daemon"),
-                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                           QStringLiteral("--print-address=1")});
-    if (!QTest::qWaitFor([&] { return bus->canReadLine(); }, kStartTimeoutMs)) {
-        m_controlsFailure = QStringLiteral("the session bus did not start");
-        return;
-    }
-    setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                   QString::fromUtf8(bus->readLine().trimmed()));
     QProcess *launcher = spawn(kBusLauncher, {QStringLiteral("--launch-immediately")});
     if (launcher->state() != QProcess::Running) {
         m_controlsFailure = QStringLiteral("the accessibility bus did not start");
@@ -219,14 +239,14 @@ void E2eSession::startAccessibilityBus()
     setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
 }
 
-bool E2eSession::runControlScript(const QStringList &args, QByteArray *out)
+bool E2eSession::runControlScript(const QStringList &args, QByteArray *out, const QString &app)
 {
     QProcess script;
     script.setProcessEnvironment(environment());
     dieWithTest(script);
-    script.start(kPython, QStringList{QStringLiteral("-I"), QStringLiteral(KESTRIX_ATSPI_SCRIPT),
-                                      QStringLiteral("kestrix")} +
-                              args);
+    script.start(kPython,
+                 QStringList{QStringLiteral("-I"), QStringLiteral(KESTRIX_ATSPI_SCRIPT), app} +
+                     args);
     const bool finished = script.waitForFinished(30000);
     if (!finished) {
         script.kill();
@@ -261,6 +281,24 @@ bool E2eSession::findControls(const QString &role, const QString &name, QList<QR
     }
     m_failure.clear();
     return true;
+}
+
+bool E2eSession::findControlOf(const QString &app, const QString &role, const QString &name,
+                               QList<QRect> *where, const QString &waitS)
+{
+    QByteArray out;
+    if (!runControlScript(
+            {role, name, QStringLiteral("where"), waitS.isEmpty() ? kControlWaitS : waitS}, &out,
+            app))
+        return false;
+    where->clear();
+    for (const QByteArray &line : out.trimmed().split('\n')) {
+        const QList<QByteArray> n = line.simplified().split(' ');
+        if (n.size() == 4)
+            *where << QRect(n.at(0).toInt(), n.at(1).toInt(), n.at(2).toInt(), n.at(3).toInt());
+    }
+    m_failure.clear();
+    return !where->isEmpty();
 }
 
 bool E2eSession::findControl(const QString &role, const QString &name, QRect *where)
@@ -547,6 +585,136 @@ void E2eSession::click(const QPoint &screenPos, int button) const
     run(QStringLiteral("xdotool"),
         {QStringLiteral("mousemove"), QString::number(screenPos.x()),
          QString::number(screenPos.y()), QStringLiteral("click"), QString::number(button)});
+}
+
+void E2eSession::slowClick(const QPoint &screenPos, int button) const
+{
+    const QString b = QString::number(button);
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QString::number(screenPos.x()),
+         QString::number(screenPos.y()), QStringLiteral("mousedown"), b});
+    QTest::qWait(100);
+    run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), b});
+}
+
+void E2eSession::pressKey(const QString &keysym) const
+{
+    run(QStringLiteral("xdotool"), {QStringLiteral("key"), keysym});
+}
+
+void E2eSession::parkPointer() const
+{
+    // Mid-screen, away from every panel edge, on no window of the app's.
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QStringLiteral("1000"), QStringLiteral("400")});
+}
+
+bool E2eSession::managedAppWindows(QList<qulonglong> *windows) const
+{
+    windows->clear();
+    const QByteArray list =
+        run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
+    if (!list.contains("window id #"))
+        return false;
+    QSet<qulonglong> managed;
+    for (const QByteArray &id : list.mid(list.indexOf('#') + 1).split(',')) {
+        bool ok = false;
+        const qulonglong value = id.trimmed().toULongLong(&ok, 16);
+        if (ok)
+            managed.insert(value);
+    }
+    if (!m_app || m_app->state() != QProcess::Running)
+        return true;
+    const QByteArray ids =
+        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--pid"),
+                                        QString::number(m_app->processId())});
+    for (const QByteArray &id : ids.split('\n')) {
+        if (managed.contains(id.trimmed().toULongLong()))
+            *windows << id.trimmed().toULongLong();
+    }
+    return true;
+}
+
+bool E2eSession::startBusMonitor()
+{
+    if (!m_haveSessionBus ||
+        QStandardPaths::findExecutable(QStringLiteral("dbus-monitor")).isEmpty())
+        return false;
+    const QString log = m_dir.filePath(QStringLiteral("bus-monitor.log"));
+    spawn(QStringLiteral("dbus-monitor"),
+          {QStringLiteral("--session"),
+           QStringLiteral("type='method_call',interface='org.freedesktop.Notifications',"
+                          "member='Notify'"),
+           QStringLiteral("type='method_return'"), QStringLiteral("type='error'"),
+           QStringLiteral("type='signal',interface='org.kde.StatusNotifierItem'")},
+          log);
+    // It says it took its place on the bus before anything else.
+    return QTest::qWaitFor([&] { return QFileInfo(log).size() > 0; }, kStartTimeoutMs);
+}
+
+QByteArray E2eSession::busLog() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("bus-monitor.log")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString E2eSession::statusNotifierItem() const
+{
+    if (!m_haveSessionBus || !m_app || m_app->state() != QProcess::Running)
+        return {};
+    const auto gdbus = [this](const QString &dest, const QString &path, const QString &method,
+                              const QStringList &args) {
+        int code = 1;
+        const QByteArray out =
+            run(QStringLiteral("gdbus"),
+                QStringList{QStringLiteral("call"), QStringLiteral("--session"),
+                            QStringLiteral("--dest"), dest, QStringLiteral("--object-path"), path,
+                            QStringLiteral("--method"), method} +
+                    args,
+                &code);
+        return code == 0 ? QString::fromUtf8(out) : QString();
+    };
+    const QString items = gdbus(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                QStringLiteral("/StatusNotifierWatcher"),
+                                QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                                {QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                 QStringLiteral("RegisteredStatusNotifierItems")});
+    static const QRegularExpression quoted(QStringLiteral("'([^']+)'"));
+    for (auto it = quoted.globalMatch(items); it.hasNext();) {
+        // Watchers write "service/path" or "service@/path", or the service alone.
+        const QString entry = it.next().captured(1);
+        const qsizetype at = entry.indexOf(u'@');
+        const qsizetype slash = entry.indexOf(u'/');
+        const qsizetype cut = at > 0 ? at : slash;
+        const QString service = cut > 0 ? entry.left(cut) : entry;
+        const QString path = slash > 0 ? entry.mid(slash) : QStringLiteral("/StatusNotifierItem");
+        const QString pid =
+            gdbus(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                  QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), {service});
+        if (pid.contains(QStringLiteral("uint32 %1,").arg(m_app->processId())))
+            return service + u' ' + path;
+    }
+    return {};
+}
+
+QString E2eSession::itemProperty(const QString &name) const
+{
+    const QStringList item = statusNotifierItem().split(u' ');
+    if (item.size() != 2)
+        return {};
+    int code = 1;
+    const QString out = QString::fromUtf8(
+        run(QStringLiteral("gdbus"),
+            {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+             item.at(0), QStringLiteral("--object-path"), item.at(1), QStringLiteral("--method"),
+             QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+             QStringLiteral("org.kde.StatusNotifierItem"), name},
+            &code)
+            .trimmed());
+    // "(<'Active'>,)"
+    if (code != 0 || !out.startsWith(QStringLiteral("(<")) || !out.endsWith(QStringLiteral(">,)")))
+        return {};
+    return out.mid(2, out.size() - 5);
 }
 
 void E2eSession::clickMain(const QPoint &windowPos) const

@@ -1,0 +1,315 @@
+#include "buslog.h"
+#include "e2esession.h"
+
+#include <QtTest>
+
+#include "testmain.h"
+
+Q_DECLARE_METATYPE(E2eSession::Host)
+
+// The tray icon on the panels people run, each the real program on a private
+// desktop (desktophost.cpp): LXQt's panel and GNOME Shell with the
+// AppIndicator extension, both hosts of StatusNotifierItems. The icon is
+// found where the panel changed when the app came, and used with the mouse;
+// its menu is read from the panel's own interface on the accessibility bus,
+// as a screen reader reads it; what the app asks of the desktop is read off
+// the session bus. A host that is not installed skips its rows.
+class TestE2eDesktops : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { m_session.reset(); }
+    void iconShowsAndLeftClickToggles_data() { hosts(); }
+    void iconShowsAndLeftClickToggles();
+    void menuQuitEndsAppAndDaemon_data() { hosts(); }
+    void menuQuitEndsAppAndDaemon();
+    void menuConnectNotifies_data() { hosts(); }
+    void menuConnectNotifies();
+    void latePanelTakesMinimizedApp_data() { hosts(); }
+    void latePanelTakesMinimizedApp();
+
+private:
+    using Host = E2eSession::Host;
+    static void hosts();
+    // The desktop with its panel, the daemon (signed in with the kill
+    // switch at "never" when asked) and the app; false with the step that
+    // failed in *why.
+    bool startAll(Host host, bool signedIn, const QStringList &appArgs,
+                  const QStringList &daemonArgs, QByteArray *why);
+    // Where the icon is: the part of the panel's icon area that differs
+    // from `without`, once it has stayed the same for two looks.
+    QRect waitForIcon(const QImage &without, int timeoutMs = 20000) const;
+    // The menu the panel shows for the icon after a right click: the places
+    // of the entries named, found in the panel's interface.
+    bool openMenu(const QRect &icon, const QStringList &entries, QList<QRect> *where,
+                  QByteArray *why);
+    QString hostProgram() const;
+
+    std::unique_ptr<E2eSession> m_session;
+    QImage m_withoutApp;
+};
+
+namespace {
+
+const QByteArray kStatusQuery = "{\"cmd\":\"status\"}";
+const QByteArray kShutdown = "{\"cmd\":\"shutdown\"}";
+const QString kMenuItem = QStringLiteral("menu item");
+
+// The part of `area` where the two shots differ, or an empty rectangle.
+QRect changed(const QImage &a, const QImage &b, const QRect &area)
+{
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (a.valid(x, y) && b.valid(x, y) &&
+                !E2eSession::near(a.pixelColor(x, y), b.pixelColor(x, y), 24))
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    return box;
+}
+
+bool iconSized(const QRect &r)
+{
+    return r.width() >= 8 && r.width() <= 48 && r.height() >= 8 && r.height() <= 48;
+}
+
+} // namespace
+
+void TestE2eDesktops::hosts()
+{
+    QTest::addColumn<Host>("host");
+    QTest::newRow("lxqt-panel") << Host::LxqtPanel;
+    QTest::newRow("gnome-shell") << Host::GnomeShell;
+}
+
+QString TestE2eDesktops::hostProgram() const
+{
+    return E2eSession::hostName(m_session->host());
+}
+
+bool TestE2eDesktops::startAll(Host host, bool signedIn, const QStringList &appArgs,
+                               const QStringList &daemonArgs, QByteArray *why)
+{
+    E2eSession &s = *m_session;
+    if (signedIn && !s.setDaemonState(true, QStringLiteral("never"))) {
+        *why = "cannot write the daemon's state";
+        return false;
+    }
+    if (!s.startDaemon(daemonArgs)) {
+        *why = "the daemon did not start";
+        return false;
+    }
+    Q_UNUSED(host);
+    s.parkPointer();
+    QTest::qWait(300); // a hover highlight fades
+    m_withoutApp = s.screenshot();
+    s.startApp(appArgs);
+    if (!QTest::qWaitFor([&] { return s.daemonReceived(kStatusQuery); }, 20000)) {
+        *why = "the app did not ask the daemon for its status";
+        return false;
+    }
+    return true;
+}
+
+QRect TestE2eDesktops::waitForIcon(const QImage &without, int timeoutMs) const
+{
+    const E2eSession &s = *m_session;
+    QRect last;
+    QRect found;
+    // found tells whether it came in time.
+    (void)QTest::qWaitFor(
+        [&] {
+            const QRect now = changed(without, s.screenshot(), s.hostIconArea());
+            if (iconSized(now) && now == last) {
+                found = now;
+                return true;
+            }
+            last = now;
+            QTest::qWait(200);
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+bool TestE2eDesktops::openMenu(const QRect &icon, const QStringList &entries, QList<QRect> *where,
+                               QByteArray *why)
+{
+    E2eSession &s = *m_session;
+    where->clear();
+    // A menu that does not come at once is asked for again, as a person
+    // would: a panel may take the first click while it still settles.
+    for (int attempt = 0; attempt < 3 && where->isEmpty(); ++attempt) {
+        s.slowClick(icon.center(), 3);
+        QList<QRect> found;
+        if (s.findControlOf(hostProgram(), kMenuItem, entries.constLast(), &found,
+                            QStringLiteral("4")) &&
+            found.size() == 1)
+            break;
+        s.pressKey(QStringLiteral("Escape"));
+    }
+    for (const QString &entry : entries) {
+        QList<QRect> found;
+        if (!s.findControlOf(hostProgram(), kMenuItem, entry, &found) || found.size() != 1) {
+            *why = "the menu shows no single entry \"" + entry.toUtf8() + "\": " + s.failure();
+            return false;
+        }
+        *where << found.constFirst();
+    }
+    return true;
+}
+
+void TestE2eDesktops::iconShowsAndLeftClickToggles()
+{
+    QFETCH(Host, host);
+    E2E_START_DESKTOP_WITH_HOST(m_session, host);
+    E2eSession &s = *m_session;
+    QByteArray why;
+    QVERIFY2(startAll(host, false, {}, {}, &why), why.constData());
+    QTRY_VERIFY_WITH_TIMEOUT(s.mainWindow().id, 20000);
+
+    const QRect icon = waitForIcon(m_withoutApp);
+    QVERIFY2(icon.isValid(), "no icon showed in the panel");
+    QVERIFY(!s.statusNotifierItem().isEmpty());
+    QCOMPARE(s.itemProperty(QStringLiteral("Status")), QStringLiteral("'Active'"));
+
+    // A left click hides the shown window, the next brings it back.
+    s.slowClick(icon.center());
+    QTRY_COMPARE_WITH_TIMEOUT(s.mainWindow().id, 0ull, 10000);
+    QCOMPARE(s.app()->state(), QProcess::Running);
+    // Two clicks close together are a double click to some panels.
+    QTest::qWait(1000);
+    s.slowClick(icon.center());
+    QTRY_VERIFY_WITH_TIMEOUT(s.mainWindow().id, 10000);
+}
+
+void TestE2eDesktops::menuQuitEndsAppAndDaemon()
+{
+    QFETCH(Host, host);
+    E2E_START_DESKTOP_WITH_HOST(m_session, host);
+    E2E_REQUIRE_CONTROLS(m_session);
+    E2eSession &s = *m_session;
+    QByteArray why;
+    QVERIFY2(startAll(host, true, {}, {}, &why), why.constData());
+    QTRY_VERIFY_WITH_TIMEOUT(s.showsSignedIn(), 20000);
+    const QRect icon = waitForIcon(m_withoutApp);
+    QVERIFY2(icon.isValid(), "no icon showed in the panel");
+
+    // The window is shown and the user signed in but not connected; Quit
+    // comes last.
+    QList<QRect> entries;
+    QVERIFY2(openMenu(icon, {"Hide Kestrix", "Connect", "Quit"}, &entries, &why), why.constData());
+    QVERIFY(entries.at(0).top() < entries.at(1).top());
+    QVERIFY(entries.at(1).top() < entries.at(2).top());
+
+    // With the kill switch at "never" the daemon is asked to shut down too.
+    s.slowClick(entries.at(2).center());
+    QProcess *app = s.app();
+    QVERIFY(app->waitForFinished(15000));
+    QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app->exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(s.daemonReceived(kShutdown), 10000);
+    QVERIFY(s.daemon()->waitForFinished(10000));
+    QCOMPARE(s.daemon()->exitCode(), 0);
+}
+
+void TestE2eDesktops::menuConnectNotifies()
+{
+    QFETCH(Host, host);
+    E2E_START_DESKTOP_WITH_HOST(m_session, host);
+    E2E_REQUIRE_CONTROLS(m_session);
+    E2eSession &s = *m_session;
+    if (host == Host::LxqtPanel) {
+        // LXQt's notification daemon is a program of its own, not the panel.
+        QString error;
+        if (!s.startNotificationServer(&error)) {
+            if (s.desktopMissing())
+                QSKIP(qPrintable(error));
+            QFAIL(qPrintable(error));
+        }
+    }
+    QVERIFY(s.startBusMonitor());
+    QByteArray why;
+    // Connected at once, and dropped a moment later: two notifications,
+    // "connected" and "reconnecting".
+    QVERIFY2(startAll(host, true, {QStringLiteral("--minimized")},
+                      {QStringLiteral("--connect-delay"), QStringLiteral("0.3"),
+                       QStringLiteral("--drop-every"), QStringLiteral("3")},
+                      &why),
+             why.constData());
+    const QRect icon = waitForIcon(m_withoutApp);
+    QVERIFY2(icon.isValid(), "no icon showed in the panel");
+
+    QList<QRect> entries;
+    QVERIFY2(openMenu(icon, {"Open Kestrix", "Connect", "Quit"}, &entries, &why), why.constData());
+    s.slowClick(entries.at(1).center());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        s.daemonReceived("{\"cmd\":\"connect\",\"payload\":{\"games\":false,\"whitelist\":false}}"),
+        10000);
+
+    QList<BusLog::Notification> sent;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (sent = BusLog::notifications(s.busLog())).size() >= 2 && sent.at(1).id != 0, 20000);
+    for (const BusLog::Notification &n : std::as_const(sent)) {
+        QCOMPARE(n.appName, QStringLiteral("Kestrix"));
+        QVERIFY2(n.appIcon == QLatin1String("app.kestrix.Kestrix") ||
+                     n.hints.contains(QStringLiteral("image-data")),
+                 qPrintable(n.appIcon));
+        QCOMPARE(n.hints.value(QStringLiteral("desktop-entry")),
+                 QStringLiteral("string \"app.kestrix.Kestrix\""));
+        // Normal: a banner that goes by itself, not a low one kept silent.
+        QCOMPARE(n.hints.value(QStringLiteral("urgency")), QStringLiteral("byte 1"));
+        QCOMPARE(n.timeout, 4000);
+        QVERIFY(n.id != 0);
+    }
+    QCOMPARE(sent.at(0).replacesId, 0u);
+    QVERIFY2(sent.at(0).summary.contains(QStringLiteral("Connected")) ||
+                 sent.at(0).body.contains(QStringLiteral("Connected")),
+             qPrintable(sent.at(0).summary + u'/' + sent.at(0).body));
+    // The second takes the first one's place rather than piling up.
+    QCOMPARE(sent.at(1).replacesId, sent.at(0).id);
+
+    // A notification is no call for attention: the item stays "Active".
+    QCOMPARE(s.itemProperty(QStringLiteral("Status")), QStringLiteral("'Active'"));
+    QVERIFY2(!BusLog::newStatuses(s.busLog()).contains(QStringLiteral("NeedsAttention")),
+             qPrintable(BusLog::newStatuses(s.busLog()).join(u' ')));
+}
+
+void TestE2eDesktops::latePanelTakesMinimizedApp()
+{
+    QFETCH(Host, host);
+    // A session whose panel comes late: the app starts first, minimised,
+    // with no tray to go to.
+    E2E_START_DESKTOP_WITH_HOST(m_session, Host::None);
+    E2eSession &s = *m_session;
+    QByteArray why;
+    QVERIFY2(startAll(host, false, {QStringLiteral("--minimized")}, {}, &why), why.constData());
+    QTest::qWait(4000);
+    QString error;
+    if (!s.startHost(host, &error)) {
+        if (s.desktopMissing())
+            QSKIP(qPrintable(error));
+        QFAIL(qPrintable(error));
+    }
+
+    // The icon goes to the panel, and the window leaves the taskbar.
+    QTRY_VERIFY_WITH_TIMEOUT(!s.statusNotifierItem().isEmpty(), 20000);
+    QList<qulonglong> managed;
+    QTRY_VERIFY_WITH_TIMEOUT(s.managedAppWindows(&managed) && managed.isEmpty(), 10000);
+    QCOMPARE(s.mainWindow().id, 0ull);
+
+    // The icon is what leaves the panel when the app ends.
+    s.parkPointer();
+    QTest::qWait(1000);
+    const QImage withApp = s.screenshot();
+    s.app()->terminate();
+    QVERIFY(s.app()->waitForFinished(10000));
+    QRect icon;
+    QTRY_VERIFY_WITH_TIMEOUT(iconSized(icon = changed(withApp, s.screenshot(), s.hostIconArea())),
+                             10000);
+}
+
+KESTRIX_TEST_MAIN(TestE2eDesktops)
+#include "tst_e2e_desktops.moc"

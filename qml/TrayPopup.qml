@@ -13,7 +13,7 @@ Window {
                                  || pipeClient.vpnState === "reconnecting"
     property double nowMs: Date.now()
 
-    // Where the popup goes for an anchor (ax, ay) on a desktop whose
+    // Where the popup goes for an anchor (ax, ay) on a screen whose
     // available area starts at (left, top) and is availW × availH: centred
     // above the anchor, or below it when there is no room above, kept 8 px
     // inside the area. The right and bottom bounds win over the left and top.
@@ -31,30 +31,21 @@ Window {
         return Qt.point(x, y);
     }
 
-    // Global coordinates start at the top-left of the whole desktop, which is
-    // negative when a screen lies left of or above the primary one.
-    function desktopOrigin() {
-        var left = 0;
-        var top = 0;
-        var screens = Application.screens;
-        for (var i = 0; i < screens.length; ++i) {
-            left = Math.min(left, screens[i].virtualX);
-            top = Math.min(top, screens[i].virtualY);
-        }
-        return Qt.point(left, top);
-    }
-
     function openAt(ax, ay) {
         // A click on the tray icon takes the focus from the popup before the
         // icon reports it: that click was meant to close the popup, which it
         // just did, so it must not open it again at once.
         if (focusLossGuard.running)
             return;
-        var origin = desktopOrigin();
-        var p = placement(ax, ay, origin.x, origin.y,
-                          Screen.desktopAvailableWidth, Screen.desktopAvailableHeight);
-        x = p.x;
-        y = p.y;
+        // Wayland lets no window choose its place: the compositor puts it.
+        if (Qt.platform.pluginName !== "wayland") {
+            // The screen under the anchor, less its panels: a tray icon
+            // without a geometry (a StatusNotifierItem) anchors at the click.
+            var area = trayManager.availableAreaAt(ax, ay);
+            var p = placement(ax, ay, area.x, area.y, area.width, area.height);
+            x = p.x;
+            y = p.y;
+        }
         // The clock does not tick while hidden: start from the current time
         // rather than show the session length of the previous opening.
         nowMs = Date.now();

@@ -80,6 +80,14 @@ Window {
             trayManager.quitRequested()
     }
 
+    // Minimised on the taskbar because there is no tray to hide in.
+    property bool minimizedForTray: false
+
+    function showMinimizedForTray() {
+        root.minimizedForTray = true
+        root.showMinimized()
+    }
+
     function toggleWindow() {
         if (root.visible && root.active)
             root.hide()
@@ -120,10 +128,16 @@ Window {
         }
 
         // The tray went away while the window was hidden in it: keep the
-        // application within reach on the taskbar.
+        // application within reach on the taskbar. One that comes takes back
+        // a window that went there for want of a tray.
         function onTrayAvailableChanged() {
-            if (!trayManager.trayAvailable && !root.visible)
-                root.showMinimized()
+            if (trayManager.trayAvailable) {
+                if (root.minimizedForTray && root.visibility === Window.Minimized)
+                    root.hide()
+                root.minimizedForTray = false
+            } else if (!root.visible) {
+                root.showMinimizedForTray()
+            }
         }
     }
 

@@ -69,10 +69,12 @@ void loadOnFirstRequest(InterfaceLoader &interface, TrayManager &tray, QLocalSer
                                           Q_ARG(QVariant, anchorY));
             });
         });
+    // No tray after all (the session bus answers after the start), or the
+    // tray went away: the taskbar instead, until a tray comes.
     *connections << QObject::connect(
         &tray, &TrayManager::trayAvailableChanged, &tray, [&tray, withRoot] {
-            if (!tray.trayAvailable())
-                withRoot([](QObject *root) { invokeOnRoot(root, "showMinimized"); });
+            if (tray.trayKnown() && !tray.trayAvailable())
+                withRoot([](QObject *root) { invokeOnRoot(root, "showMinimizedForTray"); });
         });
     *connections << QObject::connect(
         &singleInstance, &QLocalServer::newConnection, &tray, [&singleInstance, withRoot, show] {
@@ -152,14 +154,16 @@ int main(int argc, char *argv[])
         auto *window = qobject_cast<QQuickWindow *>(interface.root());
         invokeOnRoot(window, "showAndRaise");
         deferred.runAfterFirstFrame(window, kDeferredStartupFallbackMs);
-    } else if (!trayManager.trayAvailable()) {
+    } else if (trayManager.trayKnown() && !trayManager.trayAvailable()) {
         if (!interface.root())
             return -1;
-        invokeOnRoot(interface.root(), "showMinimized"); // no tray to wait in: the taskbar instead
+        // No tray to wait in: the taskbar instead, until one comes.
+        invokeOnRoot(interface.root(), "showMinimizedForTray");
         deferred.runNow();
     } else {
         deferred.runNow();
-        // In the tray: the first request to see something makes the interface.
+        // In the tray (or, until the session bus has said, perhaps in it):
+        // the first request to see something makes the interface.
         loadOnFirstRequest(interface, trayManager, singleInstance);
     }
 

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QWindow>
 
 QString notificationKey(const QString &state)
 {
@@ -77,6 +78,13 @@ void Wiring::connectCore()
                                       [this] { onReachabilityChanged(); });
     m_connections << QObject::connect(settings, &AppSettings::languageChanged, tray,
                                       [this] { onReachabilityChanged(); });
+    // The tray's native menu offers what the popup does, in the current language.
+    tray->setSignedIn(pipe->authenticated());
+    tray->setStrings(settings->t());
+    m_connections << QObject::connect(pipe, &PipeClient::authenticatedChanged, tray,
+                                      [pipe, tray] { tray->setSignedIn(pipe->authenticated()); });
+    m_connections << QObject::connect(settings, &AppSettings::languageChanged, tray,
+                                      [settings, tray] { tray->setStrings(settings->t()); });
     // The tray's dot and balloons follow the state whether the window was ever made or not.
     m_connections << QObject::connect(pipe, &PipeClient::vpnStateChanged, tray,
                                       [this] { onVpnStateChanged(); });
@@ -90,6 +98,19 @@ void Wiring::connectInterface(QObject *rootWindow, QLocalServer *singleInstance)
     m_connections << QObject::connect(
         &m_tray, &TrayManager::toggleWindowRequested, rootWindow,
         [rootWindow] { QMetaObject::invokeMethod(rootWindow, "toggleWindow"); });
+    m_connections << QObject::connect(
+        &m_tray, &TrayManager::hideRequested, rootWindow,
+        [rootWindow] { QMetaObject::invokeMethod(rootWindow, "hide"); });
+    // The menu's first entry opens a window that is hidden or minimised, and
+    // hides one that is on screen.
+    if (auto *window = qobject_cast<QWindow *>(rootWindow)) {
+        TrayManager *tray = &m_tray;
+        const auto report = [window, tray] {
+            tray->setWindowShown(window->isVisible() && window->visibility() != QWindow::Minimized);
+        };
+        m_connections << QObject::connect(window, &QWindow::visibilityChanged, tray, report);
+        report();
+    }
     if (singleInstance) {
         m_connections << QObject::connect(
             singleInstance, &QLocalServer::newConnection, rootWindow, [singleInstance, rootWindow] {

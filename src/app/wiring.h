@@ -44,11 +44,13 @@ public:
     Wiring &operator=(const Wiring &) = delete;
 
     // Version and state to the tray (with the state notifications), quit,
-    // connect and disconnect requests, quit hook, the tray's word on an
+    // connect and disconnect requests, sign-in and language for the tray
+    // menu, quit hook, the tray's word on an
     // unreachable daemon, and a click on the tray icon as a reason to try the
     // daemon again at once.
     void connectCore();
-    // Show and toggle requests and a second start.
+    // Show, hide and toggle requests, the window's visibility for the tray
+    // menu, and a second start.
     void connectInterface(QObject *rootWindow, QLocalServer *singleInstance);
 
     // Runs on every vpnStateChanged: hands the state to the tray and raises a

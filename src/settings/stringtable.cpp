@@ -84,6 +84,8 @@ constexpr Text kTexts[] = {
     // Tray popup
     {"trayOpen", u8"Open Kestrix", u8"Открыть Kestrix"},
     {"quit", u8"Quit", u8"Выход"},
+    // The native tray menu, beside the popup's texts
+    {"trayHide", u8"Hide Kestrix", u8"Скрыть Kestrix"},
     // Names of the controls that show a glyph or a code instead of a text
     {"back", u8"Back", u8"Назад"},
     {"minimise", u8"Minimise", u8"Свернуть"},

@@ -1,6 +1,7 @@
 #include "tray/trayicon.h"
 
 #include <QPainter>
+#include <QPixmap>
 
 namespace TrayIcon {
 
@@ -15,18 +16,41 @@ QColor dotColor(const QString &state)
     return QColor(0x8A, 0x93, 0xA3); // every other word, including "" and "Connected"
 }
 
+QRectF dotRect(int size)
+{
+    const qreal scale = qreal(size) / kSize;
+    return QRectF(kDotRect.x() * scale, kDotRect.y() * scale, kDotRect.width() * scale,
+                  kDotRect.height() * scale);
+}
+
 QImage loadBaseImage()
 {
-    const QImage source(QStringLiteral(":/icon-256.png"));
-    if (source.isNull())
-        return {};
-    return source.scaled(kSize, kSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Scaled as read: each size is then converted, as one 32 px image was before.
+    return QImage(QStringLiteral(":/icon-256.png"));
+}
+
+QList<QImage> scaledBases(const QImage &base)
+{
+    QList<QImage> bases;
+    bases.reserve(qsizetype(kIconSizes.size()));
+    for (const int size : kIconSizes) {
+        QImage scaled =
+            base.isNull() ? QImage()
+                          : base.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        if (scaled.isNull()) {
+            // Without the image the dot alone still tells the state.
+            scaled = QImage(size, size, QImage::Format_ARGB32_Premultiplied);
+            scaled.fill(Qt::transparent);
+        }
+        bases << scaled.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
+    return bases;
 }
 
 QImage compose(const QImage &base, const QString &state)
 {
-    QImage canvas(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
+    const int size = qMax(base.width(), 1);
+    QImage canvas(size, size, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
 
     QPainter painter(&canvas);
@@ -34,9 +58,17 @@ QImage compose(const QImage &base, const QString &state)
     painter.drawImage(QPoint(0, 0), base);
     painter.setPen(Qt::NoPen);
     painter.setBrush(dotColor(state));
-    painter.drawEllipse(kDotRect);
+    painter.drawEllipse(dotRect(size));
     painter.end();
     return canvas;
+}
+
+QIcon composeIcon(const QList<QImage> &bases, const QString &state)
+{
+    QIcon icon;
+    for (const QImage &base : bases)
+        icon.addPixmap(QPixmap::fromImage(compose(base, state)));
+    return icon;
 }
 
 QString toolTip(const QString &version, const QString &state, const QString &note)

@@ -1,16 +1,30 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QVariantMap>
 
 #include <functional>
+#include <memory>
+
+class DesktopNotifier;
+class QAction;
+class QMenu;
+class TrayHosts;
 
 // The application's tray icon: a status dot that follows the VPN state, a
-// tooltip with the daemon's version, clicks turned into requests for QML, and
-// balloons. It knows neither the daemon nor QML; the shell feeds it and wires
-// its requests.
+// tooltip with the daemon's version, clicks turned into requests for QML, a
+// native menu where the tray shows one, and notifications. It knows neither
+// the daemon nor QML; the shell feeds it and wires its requests.
+//
+// The icon is made only once the desktop has a tray to hold it, so that Qt
+// picks the kind of tray icon (XEmbed or StatusNotifierItem) that is really
+// there, and a panel that starts after the application still gets the icon.
 class TrayManager : public QObject
 {
     Q_OBJECT
@@ -20,7 +34,17 @@ class TrayManager : public QObject
     Q_PROPERTY(bool trayAvailable READ trayAvailable NOTIFY trayAvailableChanged)
 
 public:
+    // What holds the icon: nothing yet, an XEmbed tray (the icon's right
+    // click opens the popup), or a StatusNotifierItem host (which shows the
+    // native menu).
+    enum class Host
+    {
+        None,
+        XEmbed,
+        StatusNotifier
+    };
     using TrayProbe = std::function<bool()>;
+    using HostProbe = std::function<Host()>;
     // When the icon goes into the tray: at once, or on showIcon(), so that a
     // window being shown draws its first frame before the icon is made.
     enum class IconTiming
@@ -31,53 +55,95 @@ public:
 
     explicit TrayManager(QObject *parent = nullptr) : TrayManager(IconTiming::AtOnce, parent) {}
     explicit TrayManager(IconTiming timing, QObject *parent = nullptr);
+    ~TrayManager() override;
 
     QString version() const { return m_version; }
     QString vpnState() const { return m_vpnState; }
+    // Null until a tray exists (and the icon was asked for), and while none does.
     QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
     bool trayAvailable() const { return m_trayAvailable; }
+    // False until the session bus has said whether a StatusNotifierItem host
+    // is there: "no tray" means something only once this is true.
+    bool trayKnown() const;
+    // The kind of tray the icon was made for; None without an icon.
+    Host iconHost() const { return m_trayIcon ? m_iconHost : Host::None; }
     QString note() const { return m_note; }
-    // Replaces how the tray is looked for (tests) and looks at once.
+    // The native menu, set on the icon only for a StatusNotifierItem host.
+    QMenu *menu();
+    // Replaces how the tray is looked for (tests) and looks at once; a tray
+    // found by a plain probe is taken to be an XEmbed one.
     void setTrayProbe(TrayProbe probe);
-    // Draws the icon with what is known by now and puts it in the tray; once.
+    void setHostProbe(HostProbe probe);
+    // Draws the icon with what is known by now and puts it in the tray once
+    // there is one; asked once, kept until the manager ends.
     void showIcon();
-    bool iconShown() const { return m_iconShown; }
+    bool iconShown() const { return m_iconWanted && m_trayIcon; }
+    // The screen area, less panels, at a global point (the popup stays
+    // inside it); the primary screen's when no screen is there.
+    Q_INVOKABLE QRect availableAreaAt(int x, int y) const;
 
 signals:
     void versionChanged();
     void quitRequested();
     void showRequested();
+    // The native menu's "Hide": the window goes to the tray.
+    void hideRequested();
     void toggleWindowRequested();
     void connectRequested();
     void disconnectRequested();
     void popupRequested(int anchorX, int anchorY);
+    // Also when the first answer about the tray arrives (trayKnown turns true).
     void trayAvailableChanged();
 
 public slots:
     void setVersion(const QString &v);
     void setVpnState(const QString &state);
     void notify(const QString &title, const QString &message);
-    // Looks again whether there is a system tray: at start, when the X11
-    // platform reports a tray coming or going, and when the window is shown
-    // or closed, so that nothing polls.
+    // Looks again whether there is a system tray. Trays are also followed as
+    // they come and go (the X11 selection and the session bus), so nothing polls.
     void refreshTrayAvailable();
     // Lines under the tooltip's state, such as why the daemon is out of
     // reach; empty for none. Changes the tooltip only, never the icon.
     void setNote(const QString &note);
+    // What the native menu offers follows these, as the tray popup does.
+    void setSignedIn(bool signedIn);
+    void setWindowShown(bool shown);
+    void setStrings(const QVariantMap &t);
 
 private slots:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    Host currentHost() const;
+    void updateIcon();
+    void makeIcon(Host host);
+    void dropIcon();
     void refreshIcon();
+    void refreshMenu();
+    void balloon(const QString &title, const QString &message);
 
-    QSystemTrayIcon *m_trayIcon;
+    QPointer<QSystemTrayIcon> m_trayIcon;
+    Host m_iconHost = Host::None;
+    TrayHosts *m_hosts = nullptr;
+    HostProbe m_hostProbe;
     QString m_version;
     QString m_vpnState = QStringLiteral("disconnected");
-    // ":/icon-256.png" is large; it is scaled once, not on every redraw.
-    QImage m_baseImage;
+    // ":/icon-256.png" read once, scaled once to every icon size; each state
+    // change draws only the dots.
+    QList<QImage> m_bases;
     QString m_note;
-    TrayProbe m_trayProbe;
     bool m_trayAvailable = false;
-    bool m_iconShown = false;
+    bool m_iconWanted = false;
+    // Whether trayAvailableChanged has told of the first answer about the tray.
+    bool m_announcedKnown = false;
+
+    std::unique_ptr<QMenu> m_menu;
+    QAction *m_windowAction = nullptr;
+    QAction *m_connectAction = nullptr;
+    QAction *m_quitAction = nullptr;
+    bool m_signedIn = false;
+    bool m_windowShown = false;
+    QVariantMap m_strings;
+
+    DesktopNotifier *m_notifier = nullptr;
 };

@@ -5,15 +5,18 @@
 
 #include "fakedaemon.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QWindow>
 
 #include <memory>
 
@@ -26,6 +29,8 @@ public:
     int toggles = 0;
     Q_INVOKABLE void showAndRaise() { ++shows; }
     Q_INVOKABLE void toggleWindow() { ++toggles; }
+    int hides = 0;
+    Q_INVOKABLE void hide() { ++hides; }
 };
 
 namespace {
@@ -56,6 +61,7 @@ struct WiredCore
     {
         if (!daemon.listen() || !singleInstance.listen(singleInstancePath()))
             return false;
+        tray.setTrayProbe([] { return true; }); // an icon to look at, whatever the platform
         wiring = std::make_unique<Wiring>(*qApp, pipe, tray, settings);
         wiring->setNotifier([this](const QString &title, const QString &message) {
             balloons.append({title, message});
@@ -119,6 +125,8 @@ private slots:
     void unreachableNote();
     void trayClickTriesUnreachableDaemonAtOnce_data();
     void trayClickTriesUnreachableDaemonAtOnce();
+    void trayMenuFollowsSignInAndLanguage();
+    void trayMenuFollowsTheWindow();
 };
 
 void TestWiring::stateReachesTrayWithoutInterface()
@@ -268,6 +276,8 @@ void TestWiring::windowRequests()
     emit core.tray.toggleWindowRequested();
     QCOMPARE(core.root.toggles, 2);
     QCOMPARE(core.root.shows, 1);
+    emit core.tray.hideRequested(); // the tray menu's "Hide"
+    QCOMPARE(core.root.hides, 1);
 
     // A second start: whatever it sends, or nothing at all, brings the window up.
     QLocalSocket second;
@@ -290,13 +300,22 @@ void TestWiring::quitHook_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<bool>("applyUpdate");
     QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<bool>("fromMenu");
 
     QTest::newRow("never: daemon asked to shut down")
-        << "never" << false << QStringList{"shutdown"};
-    QTest::newRow("on_connect: daemon left running") << "on_connect" << false << QStringList{};
-    QTest::newRow("always: daemon left running") << "always" << false << QStringList{};
-    QTest::newRow("Never, capitalised: daemon left running") << "Never" << false << QStringList{};
-    QTest::newRow("never but applying an update") << "never" << true << QStringList{"apply_update"};
+        << "never" << false << QStringList{"shutdown"} << false;
+    QTest::newRow("on_connect: daemon left running")
+        << "on_connect" << false << QStringList{} << false;
+    QTest::newRow("always: daemon left running") << "always" << false << QStringList{} << false;
+    QTest::newRow("Never, capitalised: daemon left running")
+        << "Never" << false << QStringList{} << false;
+    QTest::newRow("never but applying an update")
+        << "never" << true << QStringList{"apply_update"} << false;
+    // The native tray menu's Quit goes the popup's way.
+    QTest::newRow("tray menu, never: daemon asked to shut down")
+        << "never" << false << QStringList{"shutdown"} << true;
+    QTest::newRow("tray menu, always: daemon left running")
+        << "always" << false << QStringList{} << true;
 }
 
 void TestWiring::quitHook()
@@ -304,6 +323,7 @@ void TestWiring::quitHook()
     QFETCH(QString, mode);
     QFETCH(bool, applyUpdate);
     QFETCH(QStringList, sent);
+    QFETCH(bool, fromMenu);
 
     WiredCore core;
     QVERIFY(core.start());
@@ -323,7 +343,12 @@ void TestWiring::quitHook()
         QCoreApplication::exit(1);
     });
     watchdog.start(20000);
-    QTimer::singleShot(0, &core.tray, [&core] { emit core.tray.quitRequested(); });
+    QTimer::singleShot(0, &core.tray, [&core, fromMenu] {
+        if (fromMenu)
+            core.tray.menu()->actions().constLast()->trigger();
+        else
+            emit core.tray.quitRequested();
+    });
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!timedOut);
 
@@ -423,6 +448,70 @@ void TestWiring::trayClickTriesUnreachableDaemonAtOnce()
     QVERIFY2(core.daemon.send(R"({"type":"ready","version":"1.0"})"), "no client connected");
     QTRY_VERIFY(!core.pipe.daemonUnreachable());
     QCOMPARE(core.tray.trayIcon()->toolTip(), QStringLiteral("Kestrix v1.0 \u2014 disconnected"));
+}
+
+namespace {
+
+QStringList menuTexts(TrayManager &tray)
+{
+    QStringList texts;
+    for (const QAction *action : tray.menu()->actions())
+        texts << (action->isSeparator() ? QString() : action->text());
+    return texts;
+}
+
+} // namespace
+
+// The tray menu's connect entry acts only for a signed-in user, and every
+// entry speaks the current language.
+void TestWiring::trayMenuFollowsSignInAndLanguage()
+{
+    WiredCore core;
+    QVERIFY(core.start(false));
+    QAction *connectEntry = core.tray.menu()->actions().at(1);
+    QVERIFY(!core.pipe.authenticated());
+    QVERIFY(!connectEntry->isEnabled());
+
+    QVERIFY(core.daemon.send(R"({"type":"status","authenticated":true,"status":"disconnected"})"));
+    QTRY_VERIFY(core.pipe.authenticated());
+    QVERIFY(connectEntry->isEnabled());
+    QCOMPARE(menuTexts(core.tray), (QStringList{"Open Kestrix", "Connect", "", "Quit"}));
+
+    core.settings.setLanguage(QStringLiteral("ru"));
+    QCOMPARE(menuTexts(core.tray),
+             (QStringList{u8"Открыть Kestrix", u8"Подключить", "", u8"Выход"}));
+    QVERIFY(core.report(QStringLiteral("connected")));
+    QCOMPARE(connectEntry->text(), QString::fromUtf8(u8"Отключить"));
+
+    // Its requests reach the daemon as the popup's do.
+    connectEntry->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return core.commands().contains("disconnect"); }, 5000));
+}
+
+// "Hide" while the window is on screen, "Open" while it is hidden or
+// minimised; "Hide" hides it.
+void TestWiring::trayMenuFollowsTheWindow()
+{
+    WiredCore core;
+    QVERIFY(core.start(false));
+    QWindow window;
+    window.resize(200, 100);
+    core.wiring->connectInterface(&window, nullptr);
+    QAction *windowEntry = core.tray.menu()->actions().at(0);
+    QCOMPARE(windowEntry->text(), QStringLiteral("Open Kestrix"));
+
+    window.show();
+    QTRY_COMPARE(windowEntry->text(), QStringLiteral("Hide Kestrix"));
+    windowEntry->trigger();
+    QTRY_VERIFY(!window.isVisible());
+    QCOMPARE(windowEntry->text(), QStringLiteral("Open Kestrix"));
+
+    window.showMinimized();
+    QTRY_COMPARE(window.visibility(), QWindow::Minimized);
+    QCOMPARE(windowEntry->text(), QStringLiteral("Open Kestrix"));
+    QSignalSpy shows(&core.tray, &TrayManager::showRequested);
+    windowEntry->trigger();
+    QCOMPARE(shows.count(), 1);
 }
 
 int main(int argc, char *argv[])

@@ -1,11 +1,16 @@
 #include "tray/trayicon.h"
 #include "tray/traymanager.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCursor>
 #include <QLabel>
+#include <QMenu>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include "settings/stringtable.h"
 
 #include "testdesktop.h"
 #include "testmain.h"
@@ -39,6 +44,15 @@ private slots:
     void popupAnchor();
     void realTrayAnchorsAtIcon();
     void realTrayShowsBalloon();
+    void iconCarriesEverySize_data();
+    void iconCarriesEverySize();
+    void iconFollowsTheTray();
+    void menu_data();
+    void menu();
+    void menuEntriesRequest_data();
+    void menuEntriesRequest();
+    void menuOnlyWhereTheHostShowsIt();
+    void popupStaysOnTheScreenUnderTheAnchor();
 };
 
 namespace {
@@ -50,9 +64,21 @@ bool trayExpected()
     return qEnvironmentVariableIsSet("KESTRIX_EXPECT_TRAY");
 }
 
+// A tray manager on a desktop with an XEmbed tray, whatever the platform
+// says: the icon exists from the start.
+class HostedTray : public TrayManager
+{
+public:
+    explicit HostedTray(IconTiming timing = IconTiming::AtOnce) : TrayManager(timing)
+    {
+        setTrayProbe([] { return true; });
+    }
+};
+
 bool waitForEmbeddedIcon(const TrayManager &tray)
 {
-    return QTest::qWaitFor([&] { return tray.trayIcon()->geometry().isValid(); }, 10000);
+    return QTest::qWaitFor([&] { return tray.trayIcon() && tray.trayIcon()->geometry().isValid(); },
+                           10000);
 }
 
 QImage iconImage(const TrayManager &tray)
@@ -92,7 +118,7 @@ QColor dotCentre(const TrayManager &tray)
 
 void TestTrayManager::constructedShowsGreyDisconnectedIcon()
 {
-    TrayManager tray;
+    HostedTray tray;
     QVERIFY(tray.trayIcon()->isVisible());
     QCOMPARE(tray.version(), QString());
     QCOMPARE(tray.vpnState(), QStringLiteral("disconnected"));
@@ -113,14 +139,12 @@ void TestTrayManager::iconShownLaterCarriesWhatCameBefore()
 {
     QFETCH(bool, byBalloon);
     // As the application makes it while its window draws its first frame.
-    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    HostedTray tray(TrayManager::IconTiming::OnShowIcon);
     QVERIFY(!tray.iconShown());
-    QVERIFY(!tray.trayIcon()->isVisible());
+    QVERIFY(!tray.trayIcon()); // not made before it is wanted
     tray.setVersion(QStringLiteral("1.4.2"));
     tray.setVpnState(QStringLiteral("connected"));
     tray.setNote(QStringLiteral("note"));
-    QVERIFY(tray.trayIcon()->icon().isNull()); // nothing drawn yet
-    QCOMPARE(tray.trayIcon()->toolTip(), QString());
 
     if (byBalloon)
         tray.notify(QStringLiteral("Kestrix"), QStringLiteral("Protected")); // needs the icon
@@ -161,7 +185,7 @@ void TestTrayManager::dotColour()
     QFETCH(QString, state);
     QFETCH(QColor, colour);
 
-    TrayManager tray;
+    HostedTray tray;
     tray.setVpnState(QStringLiteral("failed")); // start from a colour no row expects twice
     tray.setVpnState(state);
     const QImage icon = iconImage(tray);
@@ -192,7 +216,7 @@ void TestTrayManager::baseImageFillsTheRest()
                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QVERIFY(!expected.isNull());
 
-    TrayManager tray;
+    HostedTray tray;
     const QImage icon = iconImage(tray).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     int opaque = 0;
     for (int y = 0; y < 32; ++y) {
@@ -235,7 +259,7 @@ void TestTrayManager::toolTip()
     QFETCH(QString, state);
     QFETCH(QString, expected);
 
-    TrayManager tray;
+    HostedTray tray;
     tray.setVersion(version);
     tray.setVpnState(state);
     QCOMPARE(tray.trayIcon()->toolTip(), expected);
@@ -268,7 +292,7 @@ void TestTrayManager::versionChangedOnlyOnRealChange()
 
 void TestTrayManager::redrawOnlyOnRealChange()
 {
-    TrayManager tray;
+    HostedTray tray;
     tray.setVersion(QStringLiteral("1.4.2"));
     tray.setVpnState(QStringLiteral("connected"));
     const qint64 drawn = tray.trayIcon()->icon().cacheKey();
@@ -283,7 +307,7 @@ void TestTrayManager::redrawOnlyOnRealChange()
 
 void TestTrayManager::noteChangesToolTipOnly()
 {
-    TrayManager tray;
+    HostedTray tray;
     tray.setVersion(QStringLiteral("1.4.2"));
     const qint64 drawn = tray.trayIcon()->icon().cacheKey();
 
@@ -338,10 +362,15 @@ void TestTrayManager::trayComingAndGoingIsNoticed()
     QVERIFY2(started == TestDesktop::Result::Started, qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(tray.trayAvailable(), 20000);
     QCOMPARE(changed.count(), 1);
+    // The icon is made for the tray that came, an XEmbed one: no menu.
+    QVERIFY(tray.trayIcon());
+    QCOMPARE(tray.iconHost(), TrayManager::Host::XEmbed);
+    QVERIFY(!tray.trayIcon()->contextMenu());
 
     desktop.stopTray();
     QTRY_VERIFY_WITH_TIMEOUT(!tray.trayAvailable(), 20000);
     QCOMPARE(changed.count(), 2);
+    QVERIFY(!tray.trayIcon());
 }
 
 void TestTrayManager::activation_data()
@@ -363,7 +392,7 @@ void TestTrayManager::activation()
     QFETCH(int, toggles);
     QFETCH(int, popups);
 
-    TrayManager tray;
+    HostedTray tray;
     QSignalSpy toggle(&tray, &TrayManager::toggleWindowRequested);
     QSignalSpy popup(&tray, &TrayManager::popupRequested);
     QSignalSpy show(&tray, &TrayManager::showRequested);
@@ -380,7 +409,7 @@ void TestTrayManager::activation()
 
 void TestTrayManager::contextWithoutGeometryAnchorsAtCursor()
 {
-    TrayManager tray;
+    HostedTray tray;
     if (tray.trayIcon()->geometry().isValid())
         QSKIP("this platform reports where the tray icon is");
 
@@ -465,6 +494,228 @@ void TestTrayManager::realTrayShowsBalloon()
     QVERIFY2(texts.contains(QStringLiteral("Connected")), qPrintable(texts.join('|')));
     QVERIFY(hasIcon);
     balloon->close();
+}
+
+void TestTrayManager::iconCarriesEverySize_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("connected") << "connected" << QColor(0x2F, 0xBF, 0x71);
+    QTest::newRow("reconnecting") << "reconnecting" << QColor(0xF0, 0xA5, 0x00);
+    QTest::newRow("disconnected") << "disconnected" << QColor(0x8A, 0x93, 0xA3);
+}
+
+// Each size is drawn at that size, dot included, so no panel scales a drawn
+// dot: the dot's middle carries its exact colour and it keeps its place.
+void TestTrayManager::iconCarriesEverySize()
+{
+    QFETCH(QString, state);
+    QFETCH(QColor, colour);
+
+    QCOMPARE(TrayIcon::dotRect(TrayIcon::kSize), QRectF(TrayIcon::kDotRect));
+    const QList<QImage> bases = TrayIcon::scaledBases(TrayIcon::loadBaseImage());
+    const QIcon icon = TrayIcon::composeIcon(bases, state);
+    QList<QSize> expected;
+    for (const int size : TrayIcon::kIconSizes)
+        expected << QSize(size, size);
+    QList<QSize> sizes = icon.availableSizes();
+    std::sort(sizes.begin(), sizes.end(),
+              [](const QSize &a, const QSize &b) { return a.width() < b.width(); });
+    QCOMPARE(sizes, expected);
+
+    for (qsizetype i = 0; i < bases.size(); ++i) {
+        const int size = TrayIcon::kIconSizes.at(size_t(i));
+        const QImage image = icon.pixmap(QSize(size, size))
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QString at = QString::number(size);
+        QCOMPARE(image.size(), QSize(size, size));
+        const QRectF dot = TrayIcon::dotRect(size);
+        QVERIFY2(image.pixelColor(dot.center().toPoint()) == colour, qPrintable(at));
+        // Clear of the borders by a sixteenth of the size, as at 32 px.
+        QVERIFY2(dot.right() <= size - size / 16.0 + 1e-9, qPrintable(at));
+        QVERIFY2(image.pixelColor(size - 1, size - 1) != colour, qPrintable(at));
+        // The rest is the mark drawn at this size, not a scaled 32 px icon.
+        QVERIFY2(image.pixel(size / 4, size / 2) == bases.at(i).pixel(size / 4, size / 2),
+                 qPrintable(at));
+    }
+}
+
+// No icon while there is no tray; one, drawn with what is known by then, as
+// soon as a tray comes; none again when it goes.
+void TestTrayManager::iconFollowsTheTray()
+{
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    bool there = false;
+    tray.setTrayProbe([&there] { return there; });
+    QSignalSpy changed(&tray, &TrayManager::trayAvailableChanged);
+    tray.showIcon();
+    tray.setVpnState(QStringLiteral("connected"));
+    tray.notify(QStringLiteral("Kestrix"), QStringLiteral("Protected")); // nowhere to go: dropped
+    QVERIFY(!tray.trayIcon());
+    QVERIFY(!tray.trayAvailable());
+
+    there = true;
+    tray.refreshTrayAvailable();
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(tray.trayIcon());
+    QVERIFY(tray.trayIcon()->isVisible());
+    QCOMPARE(dotCentre(tray), QColor(0x2F, 0xBF, 0x71));
+
+    there = false;
+    tray.refreshTrayAvailable();
+    QCOMPARE(changed.count(), 2);
+    QVERIFY(!tray.trayIcon());
+    tray.setVpnState(QStringLiteral("failed")); // no icon to draw on
+
+    there = true;
+    tray.refreshTrayAvailable();
+    QVERIFY(tray.trayIcon());
+    QCOMPARE(dotCentre(tray), QColor(0xE5, 0x48, 0x4D));
+}
+
+void TestTrayManager::menu_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("windowShown");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<bool>("actionEnabled");
+
+    const QStringList idle{"Open Kestrix", "Connect", "", "Quit"};
+    QTest::newRow("idle, window hidden") << "en"
+                                         << "disconnected" << true << false << idle << true;
+    QTest::newRow("window shown") << "en"
+                                  << "disconnected" << true << true
+                                  << QStringList{"Hide Kestrix", "Connect", "", "Quit"} << true;
+    QTest::newRow("connected") << "en"
+                               << "connected" << true << false
+                               << QStringList{"Open Kestrix", "Disconnect", "", "Quit"} << true;
+    QTest::newRow("connecting: nothing to do yet")
+        << "en"
+        << "connecting" << true << false << idle << false;
+    QTest::newRow("reconnecting") << "en"
+                                  << "reconnecting" << true << false << idle << false;
+    QTest::newRow("failed: connect again") << "en"
+                                           << "failed" << true << false << idle << true;
+    QTest::newRow("signed out") << "en"
+                                << "disconnected" << false << false << idle << false;
+    QTest::newRow("signed out, connected")
+        << "en"
+        << "connected" << false << false << QStringList{"Open Kestrix", "Disconnect", "", "Quit"}
+        << false;
+    QTest::newRow("Russian") << "ru"
+                             << "connected" << true << true
+                             << QStringList{u8"Скрыть Kestrix", u8"Отключить", "", u8"Выход"}
+                             << true;
+    QTest::newRow("Russian, idle")
+        << "ru"
+        << "disconnected" << true << false
+        << QStringList{u8"Открыть Kestrix", u8"Подключить", "", u8"Выход"} << true;
+}
+
+// The native menu offers what the popup does, in the same words.
+void TestTrayManager::menu()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, state);
+    QFETCH(bool, signedIn);
+    QFETCH(bool, windowShown);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, actionEnabled);
+
+    TrayManager tray;
+    QMenu *menu = tray.menu();
+    // Set after the menu exists: it follows every change.
+    tray.setStrings(StringTable::forLanguage(language));
+    tray.setVpnState(state);
+    tray.setSignedIn(signedIn);
+    tray.setWindowShown(windowShown);
+
+    const QList<QAction *> actions = menu->actions();
+    QStringList shown;
+    for (const QAction *action : actions)
+        shown << (action->isSeparator() ? QString() : action->text());
+    QCOMPARE(shown, texts);
+    QVERIFY(actions.at(2)->isSeparator());
+    QCOMPARE(actions.at(1)->isEnabled(), actionEnabled);
+    QVERIFY(actions.at(0)->isEnabled());
+    QVERIFY(actions.at(3)->isEnabled());
+}
+
+void TestTrayManager::menuEntriesRequest_data()
+{
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("windowShown");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("open") << 0 << "disconnected" << false << "show";
+    QTest::newRow("hide") << 0 << "disconnected" << true << "hide";
+    QTest::newRow("connect") << 1 << "disconnected" << false << "connect";
+    QTest::newRow("connect after a failure") << 1 << "failed" << false << "connect";
+    QTest::newRow("disconnect") << 1 << "connected" << false << "disconnect";
+    QTest::newRow("quit") << 3 << "connected" << true << "quit";
+}
+
+void TestTrayManager::menuEntriesRequest()
+{
+    QFETCH(int, entry);
+    QFETCH(QString, state);
+    QFETCH(bool, windowShown);
+    QFETCH(QString, expected);
+
+    TrayManager tray;
+    tray.setSignedIn(true);
+    tray.setVpnState(state);
+    tray.setWindowShown(windowShown);
+    QStringList requests;
+    connect(&tray, &TrayManager::showRequested, this, [&] { requests << "show"; });
+    connect(&tray, &TrayManager::hideRequested, this, [&] { requests << "hide"; });
+    connect(&tray, &TrayManager::toggleWindowRequested, this, [&] { requests << "toggle"; });
+    connect(&tray, &TrayManager::connectRequested, this, [&] { requests << "connect"; });
+    connect(&tray, &TrayManager::disconnectRequested, this, [&] { requests << "disconnect"; });
+    connect(&tray, &TrayManager::quitRequested, this, [&] { requests << "quit"; });
+    tray.menu()->actions().at(entry)->trigger();
+    QCOMPARE(requests, QStringList{expected});
+}
+
+// The menu goes on the icon only for a StatusNotifierItem host, which shows
+// it; an XEmbed tray keeps the popup on a right click.
+void TestTrayManager::menuOnlyWhereTheHostShowsIt()
+{
+    TrayManager tray;
+    TrayManager::Host host = TrayManager::Host::XEmbed;
+    tray.setHostProbe([&host] { return host; });
+    QVERIFY(tray.trayIcon());
+    QCOMPARE(tray.iconHost(), TrayManager::Host::XEmbed);
+    QVERIFY(!tray.trayIcon()->contextMenu());
+    QSignalSpy popup(&tray, &TrayManager::popupRequested);
+    emit tray.trayIcon()->activated(QSystemTrayIcon::Context);
+    QCOMPARE(popup.count(), 1);
+
+    host = TrayManager::Host::StatusNotifier;
+    tray.refreshTrayAvailable();
+    QCOMPARE(tray.iconHost(), TrayManager::Host::StatusNotifier);
+    QCOMPARE(tray.trayIcon()->contextMenu(), tray.menu());
+    // A host that still sends a right click (swaybar) gets the popup.
+    emit tray.trayIcon()->activated(QSystemTrayIcon::Context);
+    QCOMPARE(popup.count(), 2);
+}
+
+// The popup is kept inside the screen under the anchor, less its panels.
+void TestTrayManager::popupStaysOnTheScreenUnderTheAnchor()
+{
+    TrayManager tray;
+    for (QScreen *screen : QGuiApplication::screens()) {
+        const QRect geometry = screen->geometry();
+        QCOMPARE(tray.availableAreaAt(geometry.center().x(), geometry.center().y()),
+                 screen->availableGeometry());
+    }
+    // Beyond every screen: the primary one.
+    QCOMPARE(tray.availableAreaAt(-100000, -100000),
+             QGuiApplication::primaryScreen()->availableGeometry());
 }
 
 KESTRIX_TEST_MAIN(TestTrayManager)

@@ -25,7 +25,9 @@ QList<Message> messages(const QByteArray &log)
         if (line.at(0) != ' ') {
             list.append({line, {}});
         } else if (!list.isEmpty()) {
-            const bool topLevel = line.startsWith("   ") && line.size() > 3 && line.at(3) != ' ';
+            // The brackets that close an argument stand where it began.
+            const bool topLevel = line.startsWith("   ") && line.size() > 3 &&
+                                  !QByteArray(" ])}").contains(line.at(3));
             if (topLevel || list.last().args.isEmpty())
                 list.last().args.append(line.trimmed());
             else

@@ -209,8 +209,27 @@ bool E2eSession::startSessionBus(QString *error)
         m_controlsMissing = TestDesktop::notInstalled(QStringLiteral("dbus-daemon"));
         return true;
     }
+    // A session bus that starts no service by itself: what a desktop would
+    // have activated (file systems, portals, calendars) would outlive the
+    // test. Everything the tests use is started by the session.
+    const QString config = m_dir.filePath(QStringLiteral("session-bus.conf"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n  <type>session</type>\n  <listen>unix:tmpdir=" +
+                   QDir::tempPath().toUtf8() +
+                   "</listen>\n  <auth>EXTERNAL</auth>\n"
+                   "  <policy context=\"default\">\n"
+                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                   "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
+                   "  </policy>\n</busconfig>\n") <= 0) {
+        *error = QStringLiteral("cannot write the session bus configuration");
+        return false;
+    }
+    file.close();
     QProcess *bus = spawn(QStringLiteral("dbus-daemon"),
-                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                          {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
                            QStringLiteral("--print-address=1")});
     if (!QTest::qWaitFor([&] { return bus->canReadLine(); }, kStartTimeoutMs)) {
         m_controlsFailure = QStringLiteral("the session bus did not start");
@@ -645,7 +664,8 @@ bool E2eSession::startBusMonitor()
           {QStringLiteral("--session"),
            QStringLiteral("type='method_call',interface='org.freedesktop.Notifications',"
                           "member='Notify'"),
-           QStringLiteral("type='method_return'"), QStringLiteral("type='error'"),
+           QStringLiteral("type='method_return',sender='org.freedesktop.Notifications'"),
+           QStringLiteral("type='error',sender='org.freedesktop.Notifications'"),
            QStringLiteral("type='signal',interface='org.kde.StatusNotifierItem'")},
           log);
     // It says it took its place on the bus before anything else.
@@ -715,6 +735,36 @@ QString E2eSession::itemProperty(const QString &name) const
     if (code != 0 || !out.startsWith(QStringLiteral("(<")) || !out.endsWith(QStringLiteral(">,)")))
         return {};
     return out.mid(2, out.size() - 5);
+}
+
+QStringList E2eSession::itemMenu() const
+{
+    const QStringList item = statusNotifierItem().split(u' ');
+    const QString menu = itemProperty(QStringLiteral("Menu"));
+    if (item.size() != 2 || !menu.startsWith(QStringLiteral("objectpath '")))
+        return {};
+    const QString layout = QString::fromUtf8(
+        run(QStringLiteral("gdbus"),
+            {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+             item.at(0), QStringLiteral("--object-path"), menu.mid(12).chopped(1),
+             QStringLiteral("--method"), QStringLiteral("com.canonical.dbusmenu.GetLayout"),
+             QStringLiteral("0"), QStringLiteral("int32 -1"), QStringLiteral("[]")}));
+    // One "<(id, {properties}, @av [])>" per entry of the top level.
+    static const QRegularExpression entry(QStringLiteral("<\\(\\d+, \\{([^}]*)\\}"));
+    static const QRegularExpression label(QStringLiteral("'label': <'([^']*)'>"));
+    QStringList entries;
+    for (auto it = entry.globalMatch(layout); it.hasNext();) {
+        const QString properties = it.next().captured(1);
+        if (properties.contains(QStringLiteral("'type': <'separator'>"))) {
+            entries << QStringLiteral("-");
+            continue;
+        }
+        QString text = label.match(properties).captured(1);
+        if (properties.contains(QStringLiteral("'enabled': <false>")))
+            text += QStringLiteral(" (off)");
+        entries << text;
+    }
+    return entries;
 }
 
 void E2eSession::clickMain(const QPoint &windowPos) const

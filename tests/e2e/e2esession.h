@@ -68,6 +68,10 @@ public:
     QString statusNotifierItem() const;
     // A property of that item, as gdbus prints its value ("'Active'"), or "".
     QString itemProperty(const QString &name) const;
+    // The entries of the item's menu (DBusMenu) as the host reads them, in
+    // order: each label, "(off)" after one that is disabled, "-" for a
+    // separator.
+    QStringList itemMenu() const;
     bool startDaemon(const QStringList &args = {});
     // What the daemon remembers from an earlier run; before startDaemon.
     bool setDaemonState(bool authenticated, const QString &killSwitchMode);

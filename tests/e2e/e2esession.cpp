@@ -633,7 +633,8 @@ bool E2eSession::managedAppWindows(QList<qulonglong> *windows) const
     windows->clear();
     const QByteArray list =
         run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
-    if (!list.contains("window id #"))
+    // An empty list has no "#": the window manager keeps it all the same.
+    if (!list.startsWith("_NET_CLIENT_LIST(WINDOW)"))
         return false;
     QSet<qulonglong> managed;
     for (const QByteArray &id : list.mid(list.indexOf('#') + 1).split(',')) {

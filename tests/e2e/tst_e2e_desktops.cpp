@@ -11,9 +11,10 @@ Q_DECLARE_METATYPE(E2eSession::Host)
 // desktop (desktophost.cpp): LXQt's panel and GNOME Shell with the
 // AppIndicator extension, both hosts of StatusNotifierItems. The icon is
 // found where the panel changed when the app came, and used with the mouse;
-// its menu is read from the panel's own interface on the accessibility bus,
-// as a screen reader reads it; what the app asks of the desktop is read off
-// the session bus. A host that is not installed skips its rows.
+// its menu's entries are read as the panel reads them (DBusMenu) and found
+// on the screen where the panel drew their lines; what the app asks of the
+// desktop is read off the session bus. A host that is not installed skips
+// its rows.
 class TestE2eDesktops : public QObject
 {
     Q_OBJECT

@@ -302,24 +302,6 @@ bool E2eSession::findControls(const QString &role, const QString &name, QList<QR
     return true;
 }
 
-bool E2eSession::findControlOf(const QString &app, const QString &role, const QString &name,
-                               QList<QRect> *where, const QString &waitS)
-{
-    QByteArray out;
-    if (!runControlScript(
-            {role, name, QStringLiteral("where"), waitS.isEmpty() ? kControlWaitS : waitS}, &out,
-            app))
-        return false;
-    where->clear();
-    for (const QByteArray &line : out.trimmed().split('\n')) {
-        const QList<QByteArray> n = line.simplified().split(' ');
-        if (n.size() == 4)
-            *where << QRect(n.at(0).toInt(), n.at(1).toInt(), n.at(2).toInt(), n.at(3).toInt());
-    }
-    m_failure.clear();
-    return !where->isEmpty();
-}
-
 bool E2eSession::findControl(const QString &role, const QString &name, QRect *where)
 {
     QList<QRect> found;

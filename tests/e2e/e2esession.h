@@ -187,9 +187,6 @@ public:
     QString controlsFailure() const { return m_controlsFailure; }
     // Where the shown control is on the screen; false if there is more than one.
     bool findControl(const QString &role, const QString &name, QRect *where);
-    // The same in another program's interface (a panel's menu).
-    bool findControlOf(const QString &app, const QString &role, const QString &name,
-                       QList<QRect> *where, const QString &waitS = {});
     // Where every shown control of that role and name is.
     bool findControls(const QString &role, const QString &name, QList<QRect> *where);
     // A click in the middle of the one shown control, as a person clicks it.

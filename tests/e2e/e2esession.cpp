@@ -154,10 +154,15 @@ QProcessEnvironment E2eSession::environment() const
     return env;
 }
 
-QProcess *E2eSession::spawn(const QString &program, const QStringList &args)
+QProcess *E2eSession::spawn(const QString &program, const QStringList &args,
+                            const QString &outputFile, const QProcessEnvironment &extraEnv)
 {
     auto *p = new QProcess;
-    p->setProcessEnvironment(environment());
+    QProcessEnvironment env = environment();
+    env.insert(extraEnv);
+    p->setProcessEnvironment(env);
+    if (!outputFile.isEmpty())
+        p->setStandardOutputFile(outputFile);
     // Kept for the failure message and the evidence.
     p->setStandardErrorFile(m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")),
                             QIODevice::Append);
@@ -186,7 +191,7 @@ QByteArray E2eSession::run(const QString &program, const QStringList &args, int 
     return p.readAllStandardOutput();
 }
 
-bool E2eSession::startDesktop(QString *error, bool withTray)
+bool E2eSession::startDesktop(QString *error, Host host)
 {
     // The screen is read back with these, tray or not.
     for (const char *tool : {"xdotool", "import"}) {
@@ -197,11 +202,54 @@ bool E2eSession::startDesktop(QString *error, bool withTray)
         }
     }
     m_desktop.setLogFolder(m_dir.path());
-    const TestDesktop::Result result = m_desktop.start(withTray, error);
+    const TestDesktop::Result result = m_desktop.start(host == Host::Trayer, error);
     m_desktopMissing = result == TestDesktop::Result::Missing;
     m_display = m_desktop.display();
     if (result != TestDesktop::Result::Started)
         return false;
+    m_host = host == Host::Trayer ? Host::Trayer : Host::None;
+    if (!startSessionBus(error))
+        return false;
+    return host == Host::None || host == Host::Trayer || startHost(host, error);
+}
+
+bool E2eSession::startSessionBus(QString *error)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) {
+        // Only the controls need it on a plain X desktop.
+        m_controlsMissing = TestDesktop::notInstalled(QStringLiteral("dbus-daemon"));
+        return true;
+    }
+    // A session bus that starts no service by itself: what a desktop would
+    // have activated (file systems, portals, calendars) would outlive the
+    // test. Everything the tests use is started by the session.
+    const QString config = m_dir.filePath(QStringLiteral("session-bus.conf"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n  <type>session</type>\n  <listen>unix:tmpdir=" +
+                   QDir::tempPath().toUtf8() +
+                   "</listen>\n  <auth>EXTERNAL</auth>\n"
+                   "  <policy context=\"default\">\n"
+                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                   "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
+                   "  </policy>\n</busconfig>\n") <= 0) {
+        *error = QStringLiteral("cannot write the session bus configuration");
+        return false;
+    }
+    file.close();
+    QProcess *bus = spawn(QStringLiteral("dbus-daemon"),
+                          {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address=1")});
+    if (!QTest::qWaitFor([&] { return bus->canReadLine(); }, kStartTimeoutMs)) {
+        m_controlsFailure = QStringLiteral("the session bus did not start");
+        *error = m_controlsFailure;
+        return m_host == Host::None || m_host == Host::Trayer;
+    }
+    setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QString::fromUtf8(bus->readLine().trimmed()));
+    m_haveSessionBus = true;
     startAccessibilityBus();
     return true;
 }
@@ -212,15 +260,6 @@ void E2eSession::startAccessibilityBus()
         m_controlsMissing = TestDesktop::notInstalled(missing);
         return;
     }
-    QProcess *bus = spawn(QStringLiteral("dbus-daemon"),
-                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                           QStringLiteral("--print-address=1")});
-    if (!QTest::qWaitFor([&] { return bus->canReadLine(); }, kStartTimeoutMs)) {
-        m_controlsFailure = QStringLiteral("the session bus did not start");
-        return;
-    }
-    setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                   QString::fromUtf8(bus->readLine().trimmed()));
     QProcess *launcher = spawn(kBusLauncher, {QStringLiteral("--launch-immediately")});
     if (launcher->state() != QProcess::Running) {
         m_controlsFailure = QStringLiteral("the accessibility bus did not start");
@@ -230,14 +269,14 @@ void E2eSession::startAccessibilityBus()
     setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
 }
 
-bool E2eSession::runControlScript(const QStringList &args, QByteArray *out)
+bool E2eSession::runControlScript(const QStringList &args, QByteArray *out, const QString &app)
 {
     QProcess script;
     script.setProcessEnvironment(environment());
     dieWithTest(script);
-    script.start(kPython, QStringList{QStringLiteral("-I"), QStringLiteral(KESTRIX_ATSPI_SCRIPT),
-                                      QStringLiteral("kestrix")} +
-                              args);
+    script.start(kPython,
+                 QStringList{QStringLiteral("-I"), QStringLiteral(KESTRIX_ATSPI_SCRIPT), app} +
+                     args);
     const bool finished = script.waitForFinished(30000);
     if (!finished) {
         script.kill();
@@ -558,6 +597,168 @@ void E2eSession::click(const QPoint &screenPos, int button) const
     run(QStringLiteral("xdotool"),
         {QStringLiteral("mousemove"), QString::number(screenPos.x()),
          QString::number(screenPos.y()), QStringLiteral("click"), QString::number(button)});
+}
+
+void E2eSession::slowClick(const QPoint &screenPos, int button) const
+{
+    const QString b = QString::number(button);
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QString::number(screenPos.x()),
+         QString::number(screenPos.y()), QStringLiteral("mousedown"), b});
+    QTest::qWait(100);
+    run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), b});
+}
+
+void E2eSession::pressKey(const QString &keysym) const
+{
+    run(QStringLiteral("xdotool"), {QStringLiteral("key"), keysym});
+}
+
+void E2eSession::parkPointer() const
+{
+    // Mid-screen, away from every panel edge, on no window of the app's.
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QStringLiteral("1000"), QStringLiteral("400")});
+}
+
+bool E2eSession::managedAppWindows(QList<qulonglong> *windows) const
+{
+    windows->clear();
+    const QByteArray list =
+        run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
+    // An empty list has no "#": the window manager keeps it all the same.
+    if (!list.startsWith("_NET_CLIENT_LIST(WINDOW)"))
+        return false;
+    QSet<qulonglong> managed;
+    for (const QByteArray &id : list.mid(list.indexOf('#') + 1).split(',')) {
+        bool ok = false;
+        const qulonglong value = id.trimmed().toULongLong(&ok, 16);
+        if (ok)
+            managed.insert(value);
+    }
+    if (!m_app || m_app->state() != QProcess::Running)
+        return true;
+    const QByteArray ids =
+        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--pid"),
+                                        QString::number(m_app->processId())});
+    for (const QByteArray &id : ids.split('\n')) {
+        if (managed.contains(id.trimmed().toULongLong()))
+            *windows << id.trimmed().toULongLong();
+    }
+    return true;
+}
+
+bool E2eSession::startBusMonitor()
+{
+    if (!m_haveSessionBus ||
+        QStandardPaths::findExecutable(QStringLiteral("dbus-monitor")).isEmpty())
+        return false;
+    const QString log = m_dir.filePath(QStringLiteral("bus-monitor.log"));
+    spawn(QStringLiteral("dbus-monitor"),
+          {QStringLiteral("--session"),
+           QStringLiteral("type='method_call',interface='org.freedesktop.Notifications',"
+                          "member='Notify'"),
+           QStringLiteral("type='method_return',sender='org.freedesktop.Notifications'"),
+           QStringLiteral("type='error',sender='org.freedesktop.Notifications'"),
+           QStringLiteral("type='signal',interface='org.kde.StatusNotifierItem'")},
+          log);
+    // It says it took its place on the bus before anything else.
+    return QTest::qWaitFor([&] { return QFileInfo(log).size() > 0; }, kStartTimeoutMs);
+}
+
+QByteArray E2eSession::busLog() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("bus-monitor.log")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString E2eSession::statusNotifierItem() const
+{
+    if (!m_haveSessionBus || !m_app || m_app->state() != QProcess::Running)
+        return {};
+    const auto gdbus = [this](const QString &dest, const QString &path, const QString &method,
+                              const QStringList &args) {
+        int code = 1;
+        const QByteArray out =
+            run(QStringLiteral("gdbus"),
+                QStringList{QStringLiteral("call"), QStringLiteral("--session"),
+                            QStringLiteral("--dest"), dest, QStringLiteral("--object-path"), path,
+                            QStringLiteral("--method"), method} +
+                    args,
+                &code);
+        return code == 0 ? QString::fromUtf8(out) : QString();
+    };
+    const QString items = gdbus(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                QStringLiteral("/StatusNotifierWatcher"),
+                                QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                                {QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                 QStringLiteral("RegisteredStatusNotifierItems")});
+    static const QRegularExpression quoted(QStringLiteral("'([^']+)'"));
+    for (auto it = quoted.globalMatch(items); it.hasNext();) {
+        // Watchers write "service/path" or "service@/path", or the service alone.
+        const QString entry = it.next().captured(1);
+        const qsizetype at = entry.indexOf(u'@');
+        const qsizetype slash = entry.indexOf(u'/');
+        const qsizetype cut = at > 0 ? at : slash;
+        const QString service = cut > 0 ? entry.left(cut) : entry;
+        const QString path = slash > 0 ? entry.mid(slash) : QStringLiteral("/StatusNotifierItem");
+        const QString pid =
+            gdbus(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                  QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), {service});
+        if (pid.contains(QStringLiteral("uint32 %1,").arg(m_app->processId())))
+            return service + u' ' + path;
+    }
+    return {};
+}
+
+QString E2eSession::itemProperty(const QString &name) const
+{
+    const QStringList item = statusNotifierItem().split(u' ');
+    if (item.size() != 2)
+        return {};
+    int code = 1;
+    const QString out = QString::fromUtf8(
+        run(QStringLiteral("gdbus"),
+            {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+             item.at(0), QStringLiteral("--object-path"), item.at(1), QStringLiteral("--method"),
+             QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+             QStringLiteral("org.kde.StatusNotifierItem"), name},
+            &code)
+            .trimmed());
+    // "(<'Active'>,)"
+    if (code != 0 || !out.startsWith(QStringLiteral("(<")) || !out.endsWith(QStringLiteral(">,)")))
+        return {};
+    return out.mid(2, out.size() - 5);
+}
+
+QStringList E2eSession::itemMenu() const
+{
+    const QStringList item = statusNotifierItem().split(u' ');
+    const QString menu = itemProperty(QStringLiteral("Menu"));
+    if (item.size() != 2 || !menu.startsWith(QStringLiteral("objectpath '")))
+        return {};
+    const QString layout = QString::fromUtf8(
+        run(QStringLiteral("gdbus"),
+            {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+             item.at(0), QStringLiteral("--object-path"), menu.mid(12).chopped(1),
+             QStringLiteral("--method"), QStringLiteral("com.canonical.dbusmenu.GetLayout"),
+             QStringLiteral("0"), QStringLiteral("int32 -1"), QStringLiteral("[]")}));
+    // One "<(id, {properties}, @av [])>" per entry of the top level.
+    static const QRegularExpression entry(QStringLiteral("<\\(\\d+, \\{([^}]*)\\}"));
+    static const QRegularExpression label(QStringLiteral("'label': <'([^']*)'>"));
+    QStringList entries;
+    for (auto it = entry.globalMatch(layout); it.hasNext();) {
+        const QString properties = it.next().captured(1);
+        if (properties.contains(QStringLiteral("'type': <'separator'>"))) {
+            entries << QStringLiteral("-");
+            continue;
+        }
+        QString text = label.match(properties).captured(1);
+        if (properties.contains(QStringLiteral("'enabled': <false>")))
+            text += QStringLiteral(" (off)");
+        entries << text;
+    }
+    return entries;
 }
 
 void E2eSession::clickMain(const QPoint &windowPos) const

@@ -31,11 +31,47 @@ public:
     E2eSession();
     ~E2eSession(); // ends every process it started, newest first
 
-    // Xvfb and, unless told otherwise, trayer; false (with a message) when
-    // either cannot start, and then desktopMissing() tells whether a program
-    // was not installed.
-    bool startDesktop(QString *error, bool withTray = true);
+    // What shows the app's tray icon: nothing, trayer's XEmbed tray, or a
+    // desktop's panel that hosts StatusNotifierItems on the session bus
+    // (desktophost.cpp).
+    enum class Host
+    {
+        None,
+        Trayer,
+        LxqtPanel,  // lxqt-panel with only its status-notifier plugin, under openbox
+        GnomeShell, // GNOME Shell on X11 with the AppIndicator extension
+    };
+    static QString hostName(Host host);
+
+    // Xvfb, the session bus and the host (trayer unless told otherwise);
+    // false (with a message) when any cannot start, and then
+    // desktopMissing() tells whether a program was not installed.
+    bool startDesktop(QString *error, bool withTray = true)
+    {
+        return startDesktop(error, withTray ? Host::Trayer : Host::None);
+    }
+    bool startDesktop(QString *error, Host host);
     bool desktopMissing() const { return m_desktopMissing; }
+    // A panel of that kind on the running desktop, as one that comes after
+    // the app (startDesktop(Host::None) first); returns once it hosts items.
+    // On failure desktopMissing() tells whether a program was not installed.
+    bool startHost(Host host, QString *error);
+    Host host() const { return m_host; }
+    // A notification server on the session bus where the desktop has none
+    // of its own (python3-dbusmock's); false when it did not come, and then
+    // desktopMissing() tells whether dbusmock is not installed.
+    bool startNotificationServer(QString *error);
+    // The strip of the screen where the host shows the icons of its items.
+    QRect hostIconArea() const;
+    // The one StatusNotifierItem of the app as "service path" (over the
+    // session bus, from the host's watcher), or "" while there is none.
+    QString statusNotifierItem() const;
+    // A property of that item, as gdbus prints its value ("'Active'"), or "".
+    QString itemProperty(const QString &name) const;
+    // The entries of the item's menu (DBusMenu) as the host reads them, in
+    // order: each label, "(off)" after one that is disabled, "-" for a
+    // separator.
+    QStringList itemMenu() const;
     bool startDaemon(const QStringList &args = {});
     // What the daemon remembers from an earlier run; before startDaemon.
     bool setDaemonState(bool authenticated, const QString &killSwitchMode);
@@ -129,6 +165,20 @@ public:
     bool showsIdleDial() const;
 
     void click(const QPoint &screenPos, int button = 1) const;
+    // A press held for 100 ms, as a hand clicks: some panels take no
+    // press and release that come in the same instant.
+    void slowClick(const QPoint &screenPos, int button = 1) const;
+    void pressKey(const QString &keysym) const;
+    // Parks the pointer where it hovers over nothing of a panel's.
+    void parkPointer() const;
+    // Windows of the app that the window manager lists (the taskbar's
+    // list); false when no window manager keeps one.
+    bool managedAppWindows(QList<qulonglong> *windows) const;
+    // A log of the session bus (dbus-monitor): every notification sent, the
+    // answers to calls, the status signals of tray items. Read it with
+    // busLog(); bus-monitor.log is kept with a failure's evidence.
+    bool startBusMonitor();
+    QByteArray busLog() const;
     void clickMain(const QPoint &windowPos) const;
 
     // Controls found as a screen reader finds them, by accessible role (an
@@ -156,11 +206,22 @@ private:
     // A session bus of the session's own with the accessibility bus launcher
     // on it; the app started afterwards serves its controls there.
     void startAccessibilityBus();
-    // Runs the AT-SPI script: true when it exited 0, its output in *out.
-    bool runControlScript(const QStringList &args, QByteArray *out);
+    // Runs the AT-SPI script on the app's interface (or another program's):
+    // true when it exited 0, its output in *out.
+    bool runControlScript(const QStringList &args, QByteArray *out,
+                          const QString &app = QStringLiteral("kestrix"));
+    // The session bus every process of the session shares, and the
+    // accessibility bus launcher on it when there is one.
+    bool startSessionBus(QString *error);
+    // desktophost.cpp: each host on the running X server and session bus.
+    bool startLxqtPanel(QString *error);
+    bool startGnomeShell(QString *error);
+    bool waitForWatcher(QProcess *host, QString *error);
+    bool hostMissing(const QStringList &programs, QString *error);
     // Started with its error output kept in <name>.err, and killed by the
     // kernel if the test dies first.
-    QProcess *spawn(const QString &program, const QStringList &args);
+    QProcess *spawn(const QString &program, const QStringList &args, const QString &outputFile = {},
+                    const QProcessEnvironment &extraEnv = {});
     // On failure: a screenshot, every log and the windows, kept in the build
     // folder under the test's name.
     void keepEvidence();
@@ -177,6 +238,8 @@ private:
     mutable bool m_lookWorked = true;
     QByteArray m_failure;
     QList<QProcess *> m_processes;
+    Host m_host = Host::None;
+    bool m_haveSessionBus = false;
     QProcess *m_daemon = nullptr;
     QProcess *m_app = nullptr;
     mutable QSet<qulonglong> m_seenOthers;
@@ -198,10 +261,13 @@ inline constexpr QRect kTrafficTiles{45, 430, 310, 25}; // values of the speed a
 // test when a tool it needs is not installed.
 #define E2E_START_DESKTOP(session) E2E_START_DESKTOP_WITH_TRAY(session, true)
 #define E2E_START_DESKTOP_WITH_TRAY(session, withTray)                                             \
+    E2E_START_DESKTOP_WITH_HOST(session,                                                           \
+                                (withTray) ? E2eSession::Host::Trayer : E2eSession::Host::None)
+#define E2E_START_DESKTOP_WITH_HOST(session, host)                                                 \
     do {                                                                                           \
         (session) = std::make_unique<E2eSession>();                                                \
         QString desktopError;                                                                      \
-        if (!(session)->startDesktop(&desktopError, (withTray))) {                                 \
+        if (!(session)->startDesktop(&desktopError, (host))) {                                     \
             if ((session)->desktopMissing())                                                       \
                 QSKIP(qPrintable(desktopError));                                                   \
             QFAIL(qPrintable(desktopError));                                                       \

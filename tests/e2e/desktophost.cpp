@@ -1,0 +1,300 @@
+#include "e2esession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QtTest>
+
+// The desktops' own panels as the hosts of the app's tray icon, each started
+// on the session's X server and session bus with the session's home,
+// configuration and runtime folders, so nothing of the machine's desktop is
+// read or written. A panel counts as up once the StatusNotifierWatcher it
+// provides is on the bus and its icon area is drawn.
+
+namespace {
+
+// GNOME Shell with software GL needs far longer on a loaded machine than a
+// Qt panel does.
+constexpr int kLxqtStartMs = 20000;
+constexpr int kGnomeStartMs = 90000;
+
+const QString kAppIndicator = QStringLiteral("ubuntu-appindicators@ubuntu.com");
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+} // namespace
+
+QString E2eSession::hostName(Host host)
+{
+    switch (host) {
+    case Host::None:
+        return QStringLiteral("no tray");
+    case Host::Trayer:
+        return QStringLiteral("trayer");
+    case Host::LxqtPanel:
+        return QStringLiteral("lxqt-panel");
+    case Host::GnomeShell:
+        return QStringLiteral("gnome-shell");
+    }
+    return {};
+}
+
+bool E2eSession::hostMissing(const QStringList &programs, QString *error)
+{
+    for (const QString &program : programs) {
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
+            *error = TestDesktop::notInstalled(program);
+            m_desktopMissing = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool E2eSession::startHost(Host host, QString *error)
+{
+    m_desktopMissing = false;
+    if (host == Host::None)
+        return true;
+    if (host == Host::Trayer) {
+        const TestDesktop::Result result = m_desktop.startTray(error);
+        m_desktopMissing = result == TestDesktop::Result::Missing;
+        m_host = result == TestDesktop::Result::Started ? host : m_host;
+        return result == TestDesktop::Result::Started;
+    }
+    if (hostMissing(
+            {QStringLiteral("dbus-daemon"), QStringLiteral("gdbus"), QStringLiteral("xprop")},
+            error))
+        return false;
+    if (!m_haveSessionBus) {
+        *error = QStringLiteral("no session bus for the panel: ") + m_controlsFailure;
+        return false;
+    }
+    const bool started = host == Host::LxqtPanel ? startLxqtPanel(error) : startGnomeShell(error);
+    if (started)
+        m_host = host;
+    return started;
+}
+
+QRect E2eSession::hostIconArea() const
+{
+    switch (m_host) {
+    case Host::Trayer: // along the bottom edge, at the right (testdesktop.cpp)
+        return {1080, 768, 200, 32};
+    case Host::LxqtPanel: // its panel.conf: 32 px along the bottom
+        return {0, 768, 1280, 32};
+    case Host::GnomeShell:
+        // The top bar's right part, where indicators go: the clock in its
+        // middle changes by itself.
+        return {760, 0, 520, 30};
+    case Host::None:
+        break;
+    }
+    return {};
+}
+
+bool E2eSession::waitForWatcher(QProcess *host, QString *error)
+{
+    const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs : kLxqtStartMs;
+    const bool up = QTest::qWaitFor(
+        [&] {
+            if (host->state() != QProcess::Running)
+                return true;
+            int code = 1;
+            const QByteArray out =
+                run(QStringLiteral("gdbus"),
+                    {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+                     QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
+                     QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                     QStringLiteral("org.kde.StatusNotifierWatcher")},
+                    &code);
+            return code == 0 && out.contains("true");
+        },
+        timeout);
+    if (up && host->state() == QProcess::Running)
+        return true;
+    QFile log(m_dir.filePath(QFileInfo(host->program()).fileName() + QStringLiteral(".err")));
+    log.open(QIODevice::ReadOnly);
+    *error = QStringLiteral("%1 did not provide a StatusNotifierWatcher (%2): %3")
+                 .arg(QFileInfo(host->program()).fileName(),
+                      host->state() == QProcess::Running ? QStringLiteral("not in time")
+                                                         : QStringLiteral("it ended"),
+                      QString::fromLocal8Bit(log.readAll().right(800)));
+    return false;
+}
+
+bool E2eSession::startLxqtPanel(QString *error)
+{
+    if (hostMissing({QStringLiteral("openbox"), QStringLiteral("lxqt-panel")}, error))
+        return false;
+    // lxqt-panel reads $XDG_CONFIG_HOME/lxqt/panel.conf: one panel along the
+    // bottom with nothing but the status-notifier plugin, which also serves
+    // the StatusNotifierWatcher when nobody else does.
+    const QString config = environment().value(QStringLiteral("XDG_CONFIG_HOME"));
+    if (!writeFile(config + QStringLiteral("/lxqt/panel.conf"),
+                   "[General]\n__userfile__=true\n\n"
+                   "[panel1]\nplugins=statusnotifier\nposition=Bottom\ndesktop=0\n"
+                   "panelSize=32\niconSize=22\n\n"
+                   "[statusnotifier]\nalignment=Right\ntype=statusnotifier\n")) {
+        *error = QStringLiteral("cannot write panel.conf");
+        return false;
+    }
+    QProcessEnvironment desktop;
+    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("LXQt"));
+    spawn(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, desktop);
+    QProcess *panel = spawn(QStringLiteral("lxqt-panel"), {}, {}, desktop);
+    m_host = Host::LxqtPanel;
+    if (!waitForWatcher(panel, error))
+        return false;
+    // Its window, and the window manager's list the taskbar reads.
+    const bool drawn = QTest::qWaitFor(
+        [&] {
+            int code = 1;
+            run(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                 QStringLiteral("--classname"), QStringLiteral("lxqt-panel")},
+                &code);
+            QList<qulonglong> ignored;
+            return code == 0 && managedAppWindows(&ignored);
+        },
+        kLxqtStartMs);
+    if (!drawn)
+        *error = QStringLiteral("lxqt-panel showed no panel, or openbox did not manage windows");
+    return drawn;
+}
+
+bool E2eSession::startGnomeShell(QString *error)
+{
+    if (hostMissing({QStringLiteral("gnome-shell"), QStringLiteral("dconf")}, error))
+        return false;
+    if (!QFileInfo::exists(QStringLiteral("/usr/share/gnome-shell/extensions/") + kAppIndicator)) {
+        *error = TestDesktop::notInstalled(QStringLiteral("gnome-shell-extension-appindicator"));
+        m_desktopMissing = true;
+        return false;
+    }
+    const QProcessEnvironment env = environment();
+    const QString config = env.value(QStringLiteral("XDG_CONFIG_HOME"));
+    const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
+
+    // The settings, compiled straight into the session's own dconf database:
+    // the AppIndicator extension on, the desktop never locked or blanked.
+    const QString keyfiles = m_dir.filePath(QStringLiteral("dconf-keyfiles"));
+    int compiled = 1;
+    if (!writeFile(keyfiles + QStringLiteral("/00-test"),
+                   "[org/gnome/shell]\nenabled-extensions=['" + kAppIndicator.toUtf8() +
+                       "']\ndisable-user-extensions=false\n"
+                       "welcome-dialog-last-shown-version='999'\n\n"
+                       "[org/gnome/desktop/interface]\ntoolkit-accessibility=true\n\n"
+                       "[org/gnome/desktop/session]\nidle-delay=uint32 0\n\n"
+                       "[org/gnome/desktop/screensaver]\nlock-enabled=false\n") ||
+        !QDir().mkpath(config + QStringLiteral("/dconf")) ||
+        (run(QStringLiteral("dconf"),
+             {QStringLiteral("compile"), config + QStringLiteral("/dconf/user"), keyfiles},
+             &compiled),
+         compiled != 0)) {
+        *error = QStringLiteral("cannot compile the dconf settings for GNOME Shell");
+        return false;
+    }
+    // Left by a shell that crashed at start-up, it turns every extension off.
+    QFile::remove(runtime + QStringLiteral("/gnome-shell-disable-extensions"));
+
+    // A system bus of the session's own: the shell asks it for logind,
+    // accounts and the like, and must neither reach nor disturb the
+    // machine's. Nothing is activated on it, so each question fails at once.
+    const QString systemConfig = m_dir.filePath(QStringLiteral("system-bus.conf"));
+    if (!writeFile(systemConfig,
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n  <type>system</type>\n  <listen>unix:dir=" +
+                       runtime.toUtf8() +
+                       "</listen>\n  <auth>EXTERNAL</auth>\n"
+                       "  <policy context=\"default\">\n"
+                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                       "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
+                       "  </policy>\n</busconfig>\n")) {
+        *error = QStringLiteral("cannot write the system bus configuration");
+        return false;
+    }
+    QProcess *systemBus = spawn(QStringLiteral("dbus-daemon"),
+                                {QStringLiteral("--config-file=") + systemConfig,
+                                 QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!QTest::qWaitFor([&] { return systemBus->canReadLine(); }, kLxqtStartMs)) {
+        *error = QStringLiteral("the private system bus did not start");
+        return false;
+    }
+    setEnvironment(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                   QString::fromUtf8(systemBus->readLine().trimmed()));
+
+    QProcessEnvironment desktop;
+    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+    desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+    desktop.insert(QStringLiteral("XDG_SESSION_DESKTOP"), QStringLiteral("gnome"));
+    QProcess *shell = spawn(
+        QStringLiteral("gnome-shell"),
+        {QStringLiteral("--x11"), QStringLiteral("--replace"), QStringLiteral("--sm-disable")}, {},
+        desktop);
+    m_host = Host::GnomeShell;
+    if (!waitForWatcher(shell, error))
+        return false;
+
+    // It starts in the overview; Escape leaves it for the desktop, where the
+    // top bar is black over the wallpaper. Pressed until it shows: a press
+    // during the start-up animation is lost.
+    // The overview may come only after a first look found the desktop:
+    // three looks in a row must find it.
+    int looks = 0;
+    const bool onDesktop = QTest::qWaitFor(
+        [&] {
+            pressKey(QStringLiteral("Escape"));
+            QTest::qWait(1000);
+            const QImage shot = screenshot();
+            const bool desktop = !shot.isNull() && near(shot.pixelColor(400, 15), Qt::black, 4) &&
+                                 !near(shot.pixelColor(640, 500), shot.pixelColor(400, 15), 20);
+            looks = desktop ? looks + 1 : 0;
+            return looks >= 3;
+        },
+        kGnomeStartMs / 2);
+    if (!onDesktop)
+        *error = QStringLiteral("GNOME Shell did not leave the overview for the desktop");
+    return onDesktop && shell->state() == QProcess::Running;
+}
+
+bool E2eSession::startNotificationServer(QString *error)
+{
+    const QString python = QStringLiteral("/usr/bin/python3");
+    if (QProcess::execute(python, {QStringLiteral("-I"), QStringLiteral("-c"),
+                                   QStringLiteral("import dbusmock")}) != 0) {
+        *error = TestDesktop::notInstalled(QStringLiteral("python3-dbusmock"));
+        m_desktopMissing = true;
+        return false;
+    }
+    QProcess *server = spawn(python,
+                             {QStringLiteral("-I"), QStringLiteral("-m"),
+                              QStringLiteral("dbusmock"), QStringLiteral("--session"),
+                              QStringLiteral("--template"), QStringLiteral("notification_daemon")},
+                             m_dir.filePath(QStringLiteral("notification-server.log")));
+    const bool up = QTest::qWaitFor(
+        [&] {
+            int code = 1;
+            const QByteArray out =
+                run(QStringLiteral("gdbus"),
+                    {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+                     QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
+                     QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                     QStringLiteral("org.freedesktop.Notifications")},
+                    &code);
+            return server->state() != QProcess::Running || (code == 0 && out.contains("true"));
+        },
+        kLxqtStartMs);
+    if (!up || server->state() != QProcess::Running)
+        *error = QStringLiteral("the notification server did not start");
+    return up && server->state() == QProcess::Running;
+}

@@ -107,7 +107,10 @@ void TrayManager::updateIcon()
     const Host host = currentHost();
     if (m_trayIcon && host != m_iconHost)
         dropIcon(); // gone, or (under a probe) another kind
-    if (!m_trayIcon && m_iconWanted && host != Host::None)
+    // Not before the session bus has answered too: Qt makes a
+    // StatusNotifierItem wherever a host is registered, and an icon made on
+    // the X11 answer alone would be that item without its menu.
+    if (!m_trayIcon && m_iconWanted && host != Host::None && trayKnown())
         makeIcon(host);
 }
 

@@ -170,6 +170,7 @@ private slots:
     void notificationsThroughTheService();
     void withoutServiceFallsBack();
     void hostGoingAwayAndBack();
+    void bothKindsOfTrayGetTheMenu();
 
 private:
     QDBusConnection fake() const { return QDBusConnection(kFakeConnection); }
@@ -562,6 +563,24 @@ struct PrivateBus
 };
 
 } // namespace
+
+// GNOME's AppIndicator extension also holds the X11 tray selection. Qt then
+// makes a StatusNotifierItem, so the icon must not be made (without its menu)
+// on the X11 answer alone, which comes before the session bus's.
+void TestTraySni::bothKindsOfTrayGetTheMenu()
+{
+    if (!qEnvironmentVariableIsSet("KESTRIX_TEST_XEMBED_TRAY"))
+        QSKIP("needs an X11 system tray beside the fake panel (tst_traysni_xembed)");
+    QVERIFY(registerWatcher());
+    const qsizetype before = m_watcher->items().size();
+    TrayManager tray;
+    const QString item = waitForNewItem(before);
+    QVERIFY2(!item.isEmpty(), "the icon did not register with the watcher");
+    QCOMPARE(tray.iconHost(), TrayManager::Host::StatusNotifier);
+    const QDBusObjectPath menuPath =
+        itemProperty(item, QStringLiteral("Menu")).value<QDBusObjectPath>();
+    QVERIFY2(menuPath.path() != QLatin1String("/NO_DBUSMENU"), qPrintable(menuPath.path()));
+}
 
 int main(int argc, char *argv[])
 {

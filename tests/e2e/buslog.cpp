@@ -77,7 +77,10 @@ QList<Notification> notifications(const QByteArray &log)
     for (const Message &m : messages(log)) {
         if (m.header.startsWith("method call ") &&
             m.header.contains("interface=org.freedesktop.Notifications;") &&
-            m.header.contains("member=Notify") && m.args.size() == 8) {
+            m.header.contains("member=Notify") && m.args.size() == 8 &&
+            // What applications send; GNOME's service passes each on to
+            // the shell under its unique name.
+            field(m.header, "destination") == "org.freedesktop.Notifications") {
             Notification n;
             n.sender = QString::fromUtf8(field(m.header, "sender"));
             n.appName = value(m.args.at(0));

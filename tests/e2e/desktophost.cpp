@@ -99,6 +99,19 @@ QRect E2eSession::hostIconArea() const
     return {};
 }
 
+bool E2eSession::nameHasOwner(const QString &name) const
+{
+    int code = 1;
+    const QByteArray out =
+        run(QStringLiteral("gdbus"),
+            {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+             QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
+             QStringLiteral("org.freedesktop.DBus.NameHasOwner"), name},
+            &code);
+    return code == 0 && out.contains("true");
+}
+
 bool E2eSession::waitForWatcher(QProcess *host, QString *error)
 {
     const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs : kLxqtStartMs;
@@ -106,16 +119,7 @@ bool E2eSession::waitForWatcher(QProcess *host, QString *error)
         [&] {
             if (host->state() != QProcess::Running)
                 return true;
-            int code = 1;
-            const QByteArray out =
-                run(QStringLiteral("gdbus"),
-                    {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
-                     QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
-                     QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
-                     QStringLiteral("org.kde.StatusNotifierWatcher")},
-                    &code);
-            return code == 0 && out.contains("true");
+            return nameHasOwner(QStringLiteral("org.kde.StatusNotifierWatcher"));
         },
         timeout);
     if (up && host->state() == QProcess::Running)
@@ -261,9 +265,36 @@ bool E2eSession::startGnomeShell(QString *error)
             return looks >= 3;
         },
         kGnomeStartMs / 2);
-    if (!onDesktop)
+    if (!onDesktop) {
         *error = QStringLiteral("GNOME Shell did not leave the overview for the desktop");
-    return onDesktop && shell->state() == QProcess::Running;
+        return false;
+    }
+    return shell->state() == QProcess::Running && startGnomeNotifications(error);
+}
+
+bool E2eSession::startGnomeNotifications(QString *error)
+{
+    // The shell shows notifications, but org.freedesktop.Notifications is
+    // served by a small service of its own that a GNOME session bus
+    // activates: it adds the sender's pid, without which the shell answers
+    // nothing. This bus activates nothing, so the test starts it.
+    const QString service = QStringLiteral("/usr/share/gnome-shell/org.gnome.Shell.Notifications");
+    if (!QFileInfo::exists(service)) {
+        *error = TestDesktop::notInstalled(service);
+        m_desktopMissing = true;
+        return false;
+    }
+    QProcess *server = spawn(QStringLiteral("gjs"), {service},
+                             m_dir.filePath(QStringLiteral("gnome-notifications.log")));
+    const bool up = QTest::qWaitFor(
+        [&] {
+            return server->state() != QProcess::Running ||
+                   nameHasOwner(QStringLiteral("org.freedesktop.Notifications"));
+        },
+        kLxqtStartMs);
+    if (!up || server->state() != QProcess::Running)
+        *error = QStringLiteral("GNOME's notification service did not start");
+    return up && server->state() == QProcess::Running;
 }
 
 bool E2eSession::startNotificationServer(QString *error)
@@ -282,16 +313,8 @@ bool E2eSession::startNotificationServer(QString *error)
                              m_dir.filePath(QStringLiteral("notification-server.log")));
     const bool up = QTest::qWaitFor(
         [&] {
-            int code = 1;
-            const QByteArray out =
-                run(QStringLiteral("gdbus"),
-                    {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
-                     QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
-                     QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
-                     QStringLiteral("org.freedesktop.Notifications")},
-                    &code);
-            return server->state() != QProcess::Running || (code == 0 && out.contains("true"));
+            return server->state() != QProcess::Running ||
+                   nameHasOwner(QStringLiteral("org.freedesktop.Notifications"));
         },
         kLxqtStartMs);
     if (!up || server->state() != QProcess::Running)

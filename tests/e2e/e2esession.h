@@ -217,6 +217,11 @@ private:
     bool startLxqtPanel(QString *error);
     bool startGnomeShell(QString *error);
     bool waitForWatcher(QProcess *host, QString *error);
+    // GNOME's org.freedesktop.Notifications service, which a GNOME session
+    // bus would activate.
+    bool startGnomeNotifications(QString *error);
+    // Whether a program holds the name on the session bus.
+    bool nameHasOwner(const QString &name) const;
     bool hostMissing(const QStringList &programs, QString *error);
     // Started with its error output kept in <name>.err, and killed by the
     // kernel if the test dies first.

@@ -125,7 +125,7 @@ bool isTrustedServer(const PeerIdentity &peer, const TrustPolicy &policy, long e
            policy.serviceProcessId != 0 && peer.processId == policy.serviceProcessId;
 }
 
-Verdict verifyServer(QLocalSocket *socket, std::function<void()> recheck)
+Verdict verifyServer(QLocalSocket *socket, const std::function<void()> &recheck)
 {
     Session *session = Session::of(socket);
     if (session->verdict)

@@ -30,7 +30,7 @@ enum class Verdict
 // that is pending the socket's signals are held back, so nothing the server
 // says is read before it is trusted. A socket that belongs to a third account
 // is served by that account's daemon or by nobody.
-Verdict verifyServer(QLocalSocket *socket, std::function<void()> recheck);
+Verdict verifyServer(QLocalSocket *socket, const std::function<void()> &recheck);
 
 // The decision on its own: policy.serviceProcessId is the unit's main process
 // (0 if none), endpointOwner the third account owning the socket path or -1.

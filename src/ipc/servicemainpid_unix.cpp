@@ -63,7 +63,8 @@ void query(const QString &systemctlPath, const QString &unit, QObject *context,
                      });
     QObject::connect(deadline, &QTimer::timeout, systemctl, [finish] { finish(0); });
     // Gone before it answered: ended here rather than waited for by its destructor.
-    QObject::connect(context, &QObject::destroyed, systemctl, [systemctl] {
+    QObject *asker = context;
+    QObject::connect(asker, &QObject::destroyed, systemctl, [systemctl] {
         systemctl->disconnect();
         systemctl->kill();
         systemctl->waitForFinished(100);

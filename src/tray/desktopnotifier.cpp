@@ -48,7 +48,7 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, ImageData &)
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(QDBusConnection bus, QString appId, QImage icon, QObject *parent)
+DesktopNotifier::DesktopNotifier(QDBusConnection bus, QString appId, const QImage &icon, QObject *parent)
     : QObject(parent), m_bus(std::move(bus)), m_appId(std::move(appId))
 {
     if (!icon.isNull())

@@ -26,7 +26,7 @@ public:
 
     // appId: the installed desktop entry and icon name; icon: what is sent
     // as pixels when the icon theme does not know appId.
-    DesktopNotifier(QDBusConnection bus, QString appId, QImage icon, QObject *parent = nullptr);
+    DesktopNotifier(QDBusConnection bus, QString appId, const QImage &icon, QObject *parent = nullptr);
 
     void setFallback(Fallback fallback) { m_fallback = std::move(fallback); }
     void notify(const QString &title, const QString &message);

@@ -133,7 +133,9 @@ void TrayManager::makeIcon(Host host)
 
 void TrayManager::dropIcon()
 {
-    delete m_trayIcon;
+    QSystemTrayIcon *icon = m_trayIcon;
+    m_trayIcon = nullptr;
+    delete icon;
     m_iconHost = Host::None;
 }
 

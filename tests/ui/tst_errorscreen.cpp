@@ -76,7 +76,7 @@ void TestErrorScreen::layout_data()
 
     QByteArray longError;
     while (longError.size() < 3000)
-        longError += "relay 203.0.113.7 refused the tunnel ";
+        longError += "relay 203.0.113.7 refused the tunnel\\n"; // a line each: scrolls when cut
     QTest::newRow("default, en") << "en" << QByteArray() << false;
     QTest::newRow("default, ru") << "ru" << QByteArray() << false;
     QTest::newRow("one word") << "en" << QByteArray("refused") << false;

@@ -90,8 +90,10 @@ void TestLongTexts::buttonStaysInside()
     if (keepsPlace) {
         QTRY_COMPARE(sceneRect(button), shortPlace); // laid out again, in the same place
     } else {
-        QTRY_COMPARE(sceneRect(button).bottom(), content.bottom() - 24);
-        QVERIFY(sceneRect(button).top() > shortPlace.top());
+        // Moved down by the taller text, never past the bottom margin (where
+        // it is pinned once the text has to scroll).
+        QTRY_VERIFY(sceneRect(button).top() > shortPlace.top());
+        QTRY_VERIFY(sceneRect(button).bottom() <= content.bottom() - 24);
     }
 
     // Inside the content area, below the text, which scrolls in its own space.

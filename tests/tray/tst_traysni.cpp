@@ -463,7 +463,7 @@ void TestTraySni::notificationsThroughTheService()
     QCOMPARE(first.actions, QStringList());
     QCOMPARE(first.timeout, 4000);
     QCOMPARE(first.desktopEntry.toString(), QString::fromLatin1(AppIdentity::kDesktopId));
-    QCOMPARE(first.urgency.typeId(), QMetaType::UChar); // a byte on the wire, as the spec asks
+    QCOMPARE(first.urgency.typeId(), QMetaType::UChar); // a byte on the wire, as the notification protocol has it
     QCOMPARE(first.urgency.value<uchar>(), uchar(1));
     if (first.appIcon.isEmpty()) {
         // Not in the icon theme here: the pixels go along instead.

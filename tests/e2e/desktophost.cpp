@@ -272,6 +272,19 @@ bool E2eSession::startGnomeShell(QString *error)
     return shell->state() == QProcess::Running && startGnomeNotifications(error);
 }
 
+bool E2eSession::waitForNotifications(QProcess *server, const QString &failure, QString *error)
+{
+    const bool up = QTest::qWaitFor(
+        [&] {
+            return server->state() != QProcess::Running ||
+                   nameHasOwner(QStringLiteral("org.freedesktop.Notifications"));
+        },
+        kLxqtStartMs);
+    if (!up || server->state() != QProcess::Running)
+        *error = failure;
+    return up && server->state() == QProcess::Running;
+}
+
 bool E2eSession::startGnomeNotifications(QString *error)
 {
     // The shell shows notifications, but org.freedesktop.Notifications is
@@ -286,15 +299,8 @@ bool E2eSession::startGnomeNotifications(QString *error)
     }
     QProcess *server = spawn(QStringLiteral("gjs"), {service},
                              m_dir.filePath(QStringLiteral("gnome-notifications.log")));
-    const bool up = QTest::qWaitFor(
-        [&] {
-            return server->state() != QProcess::Running ||
-                   nameHasOwner(QStringLiteral("org.freedesktop.Notifications"));
-        },
-        kLxqtStartMs);
-    if (!up || server->state() != QProcess::Running)
-        *error = QStringLiteral("GNOME's notification service did not start");
-    return up && server->state() == QProcess::Running;
+    return waitForNotifications(
+        server, QStringLiteral("GNOME's notification service did not start"), error);
 }
 
 bool E2eSession::startNotificationServer(QString *error)
@@ -311,13 +317,6 @@ bool E2eSession::startNotificationServer(QString *error)
                               QStringLiteral("dbusmock"), QStringLiteral("--session"),
                               QStringLiteral("--template"), QStringLiteral("notification_daemon")},
                              m_dir.filePath(QStringLiteral("notification-server.log")));
-    const bool up = QTest::qWaitFor(
-        [&] {
-            return server->state() != QProcess::Running ||
-                   nameHasOwner(QStringLiteral("org.freedesktop.Notifications"));
-        },
-        kLxqtStartMs);
-    if (!up || server->state() != QProcess::Running)
-        *error = QStringLiteral("the notification server did not start");
-    return up && server->state() == QProcess::Running;
+    return waitForNotifications(server, QStringLiteral("the notification server did not start"),
+                                error);
 }

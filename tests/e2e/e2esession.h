@@ -220,6 +220,8 @@ private:
     // GNOME's org.freedesktop.Notifications service, which a GNOME session
     // bus would activate.
     bool startGnomeNotifications(QString *error);
+    // Until a notification server holds its name, or has ended (failure).
+    bool waitForNotifications(QProcess *server, const QString &failure, QString *error);
     // Whether a program holds the name on the session bus.
     bool nameHasOwner(const QString &name) const;
     bool hostMissing(const QStringList &programs, QString *error);

@@ -64,20 +64,27 @@ public:
     {
         ++generation;
         verdict.reset();
+        serviceAccount.clear();
         endpoint.release();
         releaseSignals();
     }
 
+    // Nothing is announced, and no more than kMaxBytesBeforeTrust is taken
+    // in, until the verdict.
     void holdSignals()
     {
         m_holding = true;
         m_socket->blockSignals(true);
+        m_readBufferSize = m_socket->readBufferSize();
+        if (m_readBufferSize == 0 || m_readBufferSize > kMaxBytesBeforeTrust)
+            m_socket->setReadBufferSize(kMaxBytesBeforeTrust);
     }
 
     void releaseSignals()
     {
         if (m_holding) {
             m_holding = false;
+            m_socket->setReadBufferSize(m_readBufferSize);
             m_socket->blockSignals(false);
         }
     }
@@ -86,10 +93,12 @@ public:
     long endpointOwner = -1;
     quint64 generation = 0;
     std::optional<Verdict> verdict;
+    std::string serviceAccount;
 
 private:
     QLocalSocket *m_socket;
     bool m_holding = false;
+    qint64 m_readBufferSize = 0;
 };
 
 bool connectToCheckedEndpoint(QLocalSocket *socket, const QString &path, QString *refusal)
@@ -150,11 +159,16 @@ Verdict verifyServer(QLocalSocket *socket, const std::function<void()> &recheck)
                             answeredAtOnce](qint64 pid) mutable {
         if (session->generation != generation || session->verdict != Verdict::Pending)
             return;
+        // Read before the bound is lifted: a server that filled it while we
+        // waited talks before it is spoken to, and far too much.
+        const bool flooded = socket->bytesAvailable() >= kMaxBytesBeforeTrust;
         session->releaseSignals();
         policy.serviceProcessId = pid > 0 ? static_cast<unsigned long>(pid) : 0;
-        const bool trusted = socket->state() == QLocalSocket::ConnectedState &&
+        const bool trusted = socket->state() == QLocalSocket::ConnectedState && !flooded &&
                              isTrustedServer(peer, policy, session->endpointOwner);
         session->verdict = trusted ? Verdict::Trusted : Verdict::Refused;
+        if (trusted)
+            session->serviceAccount = peer.user;
         if (*answeredAtOnce)
             return;
         recheck();
@@ -165,6 +179,13 @@ Verdict verifyServer(QLocalSocket *socket, const std::function<void()> &recheck)
     });
     *answeredAtOnce = false;
     return *session->verdict;
+}
+
+std::string serviceAccountOf(QLocalSocket *socket)
+{
+    const auto *session = socket->findChild<Session *>(QString(), Qt::FindDirectChildrenOnly);
+    return session && session->verdict == Verdict::Trusted ? session->serviceAccount
+                                                           : std::string();
 }
 
 void setMainPidLookup(MainPidLookup lookup)

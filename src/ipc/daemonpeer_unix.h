@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <string>
 
 // The Unix side of "no token to a daemon we have not verified": where the
 // client may connect, and whom it may then talk to.
@@ -31,6 +32,15 @@ enum class Verdict
 // says is read before it is trusted. A socket that belongs to a third account
 // is served by that account's daemon or by nobody.
 Verdict verifyServer(QLocalSocket *socket, const std::function<void()> &recheck);
+
+// The most a server may have sent by the time its verdict comes; a server
+// that sent this much is refused. The socket holds no more than this meanwhile.
+inline constexpr qint64 kMaxBytesBeforeTrust = qint64(64) * 1024;
+
+// The account (uid in decimal) of the current connection's server when it was
+// trusted as the main process of the service under an account of its own;
+// empty for root, this user, or no verdict yet.
+std::string serviceAccountOf(QLocalSocket *socket);
 
 // The decision on its own: policy.serviceProcessId is the unit's main process
 // (0 if none), endpointOwner the third account owning the socket path or -1.

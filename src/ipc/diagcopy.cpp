@@ -20,11 +20,40 @@ bool isPlainFileName(const QString &name)
 {
     if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
         return false; // "." and ".." included
-    return std::none_of(name.cbegin(), name.cend(), [](QChar c) {
-        const QChar::Category category = c.category();
-        return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') ||
-               category == QChar::Other_Control || category == QChar::Other_Format;
+    // Half a surrogate pair is no character, and no file name either.
+    if (!name.isValidUtf16())
+        return false;
+    // By code point, not by UTF-16 unit: an astral format character (a tag
+    // such as U+E0041) is invisible too.
+    const auto codePoints = name.toUcs4();
+    return std::none_of(codePoints.cbegin(), codePoints.cend(), [](auto codePoint) {
+        const auto c = char32_t(codePoint);
+        switch (QChar::category(c)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            return true;
+        default:
+            break;
+        }
+#ifdef Q_OS_WIN
+        if (c == U':')
+            return true;
+#endif
+        return c == U'/' || c == U'\\';
     });
+}
+
+QString numberedFileName(const QString &name, int n)
+{
+    if (n <= 1)
+        return name;
+    // "name (2).zip" as desktop file managers number copies; no leading dot
+    // is an extension, and a plain name has none.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const qsizetype cut = dot > 0 ? dot : name.size();
+    return name.left(cut) + QStringLiteral(" (%1)").arg(n) + name.mid(cut);
 }
 
 QString diagnosticsFolder()
@@ -57,7 +86,7 @@ QString copyDiagnostics(const QString &sourcePath, const QString &destinationDir
 
     QFile in;
     if (!openRegularFile(in, sourcePath, LinkPolicy::Refuse, options.maxBytes) ||
-        !isOwnedBySystemOrUs(in.handle()))
+        !isOwnedByTrustedAccount(in.handle(), options.serviceAccount))
         return {};
 
     // Created with O_EXCL under a fresh name: nothing planted there can take the bytes.
@@ -86,10 +115,19 @@ QString copyDiagnostics(const QString &sourcePath, const QString &destinationDir
     if (out.error() != QFileDevice::NoError || cancelled())
         return {};
 
-    // A rename replaces a link at the destination, never the file it points to.
-    const QString destination = destinationDir + QLatin1Char('/') + name;
-    if (!replaceFile(out.fileName(), destination))
-        return {};
-    out.setAutoRemove(false);
-    return destination;
+    // The user's own file of that name, or a link planted there, stays as
+    // it is: the copy takes the first name nothing has.
+    for (int n = 1; n <= kMaxCopyNames; ++n) {
+        const QString destination = destinationDir + QLatin1Char('/') + numberedFileName(name, n);
+        switch (moveWithoutReplacing(out.fileName(), destination)) {
+        case MoveOutcome::Moved:
+            out.setAutoRemove(false);
+            return destination;
+        case MoveOutcome::NameTaken:
+            continue;
+        case MoveOutcome::Failed:
+            return {};
+        }
+    }
+    return {};
 }

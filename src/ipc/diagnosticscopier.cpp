@@ -31,21 +31,23 @@ DiagnosticsCopier::~DiagnosticsCopier()
     connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
 }
 
-void DiagnosticsCopier::request(const QString &sourcePath)
+void DiagnosticsCopier::request(const QString &sourcePath, const std::string &serviceAccount)
 {
+    Request next{sourcePath, serviceAccount};
     if (m_thread) {
-        m_pending = sourcePath;
+        m_pending = std::move(next);
         return;
     }
-    start(sourcePath);
+    start(next);
 }
 
-void DiagnosticsCopier::start(const QString &sourcePath)
+void DiagnosticsCopier::start(const Request &request)
 {
     m_job = std::make_shared<Job>();
-    m_job->source = sourcePath;
+    m_job->source = request.sourcePath;
     m_job->folder = diagnosticsFolder();
     m_job->options = m_options;
+    m_job->options.serviceAccount = request.serviceAccount;
     m_job->options.cancelled = &m_job->cancelled;
     m_thread = QThread::create([job = m_job] {
         job->destination = copyDiagnostics(job->source, job->folder, job->options);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QThread;
 
@@ -27,8 +28,10 @@ public:
     explicit DiagnosticsCopier(QObject *parent = nullptr);
     ~DiagnosticsCopier() override;
 
-    // Copies sourcePath into diagnosticsFolder() as it is when the copy starts.
-    void request(const QString &sourcePath);
+    // Copies sourcePath into diagnosticsFolder() as it is when the copy
+    // starts. serviceAccount: the account of a service daemon whose files
+    // are accepted besides the system's and the user's (see DiagCopyOptions).
+    void request(const QString &sourcePath, const std::string &serviceAccount = {});
 
     bool isBusy() const { return m_thread != nullptr; }
 
@@ -49,11 +52,16 @@ signals:
 
 private:
     struct Job;
-    void start(const QString &sourcePath);
+    struct Request
+    {
+        QString sourcePath;
+        std::string serviceAccount;
+    };
+    void start(const Request &request);
     void finish();
 
     DiagCopyOptions m_options;
     std::shared_ptr<Job> m_job; // shared with the thread, which may outlive us
     QThread *m_thread = nullptr;
-    std::optional<QString> m_pending;
+    std::optional<Request> m_pending;
 };

@@ -4,6 +4,7 @@
 
 #include <aclapi.h>
 #include <io.h>
+#include <sddl.h>
 
 namespace {
 
@@ -24,9 +25,21 @@ bool isTokenUser(PSID sid)
     return ours;
 }
 
+bool isAccount(PSID sid, const std::string &account)
+{
+    if (account.empty())
+        return false;
+    LPSTR text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text))
+        return false;
+    const bool same = account == text;
+    LocalFree(text);
+    return same;
+}
+
 } // namespace
 
-bool isOwnedBySystemOrUs(int fd)
+bool isOwnedByTrustedAccount(int fd, const std::string &serviceAccount)
 {
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     if (handle == INVALID_HANDLE_VALUE)
@@ -39,7 +52,8 @@ bool isOwnedBySystemOrUs(int fd)
     // A service running as LocalSystem writes files owned by LocalSystem or,
     // by the default owner of its token, by the Administrators group.
     const bool trusted = IsWellKnownSid(owner, WinLocalSystemSid) ||
-                         IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || isTokenUser(owner);
+                         IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || isTokenUser(owner) ||
+                         isAccount(owner, serviceAccount);
     LocalFree(descriptor);
     return trusted;
 }

@@ -20,6 +20,14 @@ enum class LinkPolicy
 int openRegularFileDescriptor(const std::filesystem::path &path, LinkPolicy links,
                               std::int64_t maxBytes);
 
-// Moves a file over another name in the same folder, replacing whatever that
-// name is, a link included: the link itself goes, its target is untouched.
-bool replaceFile(const std::filesystem::path &from, const std::filesystem::path &to);
+enum class MoveOutcome
+{
+    Moved,
+    NameTaken, // something, a link included, already has the name: left as it is
+    Failed,
+};
+
+// Gives a file another name in the same folder only if nothing has that name
+// yet, in one step, so a file or link put there meanwhile is never replaced.
+MoveOutcome moveWithoutReplacing(const std::filesystem::path &from,
+                                 const std::filesystem::path &to);

@@ -102,7 +102,20 @@ int openRegularFileDescriptor(const std::filesystem::path &path, LinkPolicy link
     return fd;
 }
 
-bool replaceFile(const std::filesystem::path &from, const std::filesystem::path &to)
+MoveOutcome moveWithoutReplacing(const std::filesystem::path &from, const std::filesystem::path &to)
 {
-    return std::rename(from.c_str(), to.c_str()) == 0;
+#ifdef __linux__
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return MoveOutcome::Moved;
+    if (errno == EEXIST)
+        return MoveOutcome::NameTaken;
+    if (errno != EINVAL && errno != ENOSYS)
+        return MoveOutcome::Failed;
+        // A file system without that kind of rename: a hard link is created
+        // exclusively too.
+#endif
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno == EEXIST ? MoveOutcome::NameTaken : MoveOutcome::Failed;
+    ::unlink(from.c_str());
+    return MoveOutcome::Moved;
 }

@@ -37,8 +37,12 @@ int openRegularFileDescriptor(const std::filesystem::path &path, LinkPolicy link
     return fd;
 }
 
-bool replaceFile(const std::filesystem::path &from, const std::filesystem::path &to)
+MoveOutcome moveWithoutReplacing(const std::filesystem::path &from, const std::filesystem::path &to)
 {
-    return MoveFileExW(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0)
+        return MoveOutcome::Moved;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveOutcome::NameTaken
+                                                                       : MoveOutcome::Failed;
 }

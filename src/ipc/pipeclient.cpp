@@ -6,10 +6,12 @@
 #include "ipc/protocol.h"
 
 #include <QDateTime>
+#include <QLoggingCategory>
 #include <QSignalBlocker>
 #include <QVarLengthArray>
 
 #include <optional>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include "ipc/win32pipe.h"
@@ -19,10 +21,13 @@
 
 using namespace Qt::StringLiterals;
 
+Q_LOGGING_CATEGORY(lcPipe, "kestrix.pipe")
+
 namespace {
 
 constexpr int kStatusPollMs = 1500;
 constexpr int kFinalWriteWaitMs = 500;
+constexpr qint64 kReadBufferBytes = qint64(64) * 1024;
 // Samples closer together than this are too noisy to give a speed.
 constexpr double kMinSpeedIntervalSec = 0.2;
 
@@ -39,6 +44,9 @@ PipeClient::PipeClient(QObject *parent)
       m_statusPollTimer(new QTimer(this)), m_diagCopier(new DiagnosticsCopier(this)),
       m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
+    // Bounds what one read takes in, and what a server being verified can
+    // make us hold at all.
+    m_socket->setReadBufferSize(kReadBufferBytes);
     m_reconnectTimer->setSingleShot(true);
     m_reconnectTimer->setInterval(m_timings.quickDelayMs);
     m_statusPollTimer->setInterval(kStatusPollMs);
@@ -121,6 +129,10 @@ void PipeClient::setReconnectState(bool unreachable, qint64 nextAttemptAt)
 
 void PipeClient::openSocket()
 {
+    // Whatever the last connection was, this one has said nothing and been told nothing.
+    m_handshakeSent = false;
+    m_diagRequests = 0;
+    m_serviceAccount.clear();
 #ifdef Q_OS_WIN
     // Qt would open the pipe with full impersonation rights and never ask who
     // serves it: open and verify it ourselves, then hand Qt the handle.
@@ -153,6 +165,7 @@ void PipeClient::openSocket()
 
 void PipeClient::refuseUnverifiedPeer()
 {
+    m_handshakeSent = false;
     {
         // Closed quietly: this is a failed attempt, not a lost connection.
         const QSignalBlocker quiet(m_socket);
@@ -180,9 +193,11 @@ void PipeClient::onConnected()
         refuseUnverifiedPeer();
         return;
     }
+    m_serviceAccount = DaemonPeer::serviceAccountOf(m_socket);
 #endif
     // A partial line from a dead connection must not be glued to this one's.
     m_reader.clear();
+    m_handshakeSent = true;
     setStatus(QStringLiteral("connected — sending handshake"));
     m_socket->write(Protocol::handshake(PipeEndpoint::readToken()));
     m_socket->flush();
@@ -190,6 +205,9 @@ void PipeClient::onConnected()
 
 void PipeClient::onDisconnected()
 {
+    m_handshakeSent = false;
+    // The requests belonged to the connection: a new one will not answer them.
+    m_diagRequests = 0;
     m_statusPollTimer->stop();
     if (m_authenticated) {
         m_authenticated = false;
@@ -234,7 +252,7 @@ void PipeClient::processIncoming(const QByteArray &bytes)
 
 bool PipeClient::isConnected() const
 {
-    return m_socket->state() == QLocalSocket::ConnectedState;
+    return m_handshakeSent && m_socket->state() == QLocalSocket::ConnectedState;
 }
 
 void PipeClient::sendCommand(const QByteArray &line)
@@ -313,7 +331,12 @@ void PipeClient::sendShutdown()
 
 void PipeClient::sendGetDiag()
 {
+    const bool sent = isConnected();
     sendCommand(Protocol::command(QStringLiteral("get_diag")));
+    if (sent) {
+        ++m_diagRequests;
+        m_unaskedDiagLogged = false;
+    }
 }
 
 void PipeClient::sendInstallUpdate()
@@ -376,7 +399,7 @@ void PipeClient::handleMessage(const QJsonObject &obj)
     } else if (type == "status"_L1) {
         applyStatus(obj);
     } else if (type == "diag_ready"_L1) {
-        m_diagCopier->request(readString(obj, "diag_path"_L1));
+        handleDiagReady(readString(obj, "diag_path"_L1));
     } else if (type == "update_available"_L1) {
         m_updateAvailable = true;
         m_updateVersion = DaemonText::read(obj, "update_version"_L1);
@@ -406,6 +429,20 @@ void PipeClient::handleMessage(const QJsonObject &obj)
     } else if (type == "error"_L1) {
         handleError(DaemonText::read(obj, "error"_L1));
     }
+}
+
+void PipeClient::handleDiagReady(const QString &diagPath)
+{
+    // Only the answer to our own request is copied, once: a daemon cannot
+    // fill the user's folder with files nobody asked for.
+    if (m_diagRequests == 0) {
+        if (!std::exchange(m_unaskedDiagLogged, true))
+            qCInfo(lcPipe) << "ignoring a diagnostics file nobody asked for; "
+                              "further ones are ignored quietly";
+        return;
+    }
+    --m_diagRequests;
+    m_diagCopier->request(diagPath, m_serviceAccount);
 }
 
 void PipeClient::applyStatus(const QJsonObject &obj)

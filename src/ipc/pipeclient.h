@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <string>
 
 class DiagnosticsCopier;
 
@@ -130,6 +131,7 @@ private slots:
 private:
     void handleMessage(const QJsonObject &obj);
     void applyStatus(const QJsonObject &obj);
+    void handleDiagReady(const QString &diagPath);
     void handleError(const QString &text);
     void updateTraffic(qint64 up, qint64 down, const QString &connectedSince);
     void applyVpnState(const QString &state, const QString &ip, const QString &transport);
@@ -139,6 +141,8 @@ private:
     // For shutdown and apply_update: silent when not connected, and waits up
     // to 500 ms for the bytes to leave because the process is about to end.
     bool sendFinalCommand(const QByteArray &line);
+    // Connected, and the handshake went out: a server still being verified
+    // counts as not connected, so nothing reaches it before its verdict.
     bool isConnected() const;
     void openSocket();
     // The server is not a daemon we trust: close without a word, count a failed attempt.
@@ -164,6 +168,16 @@ private:
     qint64 m_nextAttemptAt = 0;
     bool m_suppressReconnect = false;
     bool m_applyingUpdate = false;
+    // The server of this connection is trusted and has had the handshake.
+    bool m_handshakeSent = false;
+    // The "get_diag" requests sent on this connection whose "diag_ready" has
+    // not come yet; a copy is made only for one of them.
+    int m_diagRequests = 0;
+    // The service account this connection's daemon runs as, when it was
+    // trusted as the service's own process; its files are diagnostics too.
+    std::string m_serviceAccount;
+    // Whether an unasked "diag_ready" was already logged since the last request.
+    bool m_unaskedDiagLogged = false;
 
     bool m_authenticated = false;
     QString m_vpnState = QStringLiteral("disconnected");

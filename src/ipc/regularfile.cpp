@@ -38,7 +38,7 @@ bool openRegularFile(QFile &file, const QString &path, LinkPolicy links, qint64 
     return false;
 }
 
-bool replaceFile(const QString &from, const QString &to)
+MoveOutcome moveWithoutReplacing(const QString &from, const QString &to)
 {
-    return replaceFile(nativePath(from), nativePath(to));
+    return moveWithoutReplacing(nativePath(from), nativePath(to));
 }

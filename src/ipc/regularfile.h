@@ -12,5 +12,5 @@
 // to notice: read at most maxBytes + 1.
 bool openRegularFile(QFile &file, const QString &path, LinkPolicy links, qint64 maxBytes);
 
-// replaceFile() with Qt paths.
-bool replaceFile(const QString &from, const QString &to);
+// moveWithoutReplacing() with Qt paths.
+MoveOutcome moveWithoutReplacing(const QString &from, const QString &to);

@@ -96,12 +96,13 @@ void TestDiagCopier::newestRequestWins()
 
 void TestDiagCopier::burstOfEventsThroughPipeClient()
 {
-    // A daemon flooding "diag_ready" while a copy is under way: the client
-    // keeps one request, not one per event.
+    // A daemon flooding "diag_ready" while the copy it was asked for is under
+    // way: one copy per request, not one per event.
     const QStringList sources = makeSources(2);
     QCOMPARE(sources.size(), 2);
     ConnectedClient c;
     QVERIFY(c.start());
+    c.client->sendGetDiag();
     QSemaphore release;
     std::atomic<bool> held{false};
     c.client->setDiagnosticsAfterChunk([&] {
@@ -117,6 +118,10 @@ void TestDiagCopier::burstOfEventsThroughPipeClient()
     QTRY_VERIFY(held.load());
     release.release();
 
+    QTRY_COMPARE(c.client->status(), "diag saved: " + m_desktop + "/diag-0.zip");
+    // Asked once more: the answer is copied, nothing of the flood before it.
+    c.client->sendGetDiag();
+    QVERIFY(c.deliver(R"({"type":"diag_ready","diag_path":")" + sources.at(1).toUtf8() + "\"}"));
     QTRY_COMPARE(c.client->status(), "diag saved: " + m_desktop + "/diag-1.zip");
     QCOMPARE(desktopEntries(), (QStringList{"diag-0.zip", "diag-1.zip"}));
 }
@@ -128,19 +133,23 @@ void TestDiagCopier::quittingCancelsTheCopyAndPending()
     QVERIFY(!large.isEmpty());
     const QStringList small = makeSources(1);
     std::atomic<int> chunks{0};
-    auto client = std::make_unique<PipeClient>();
-    client->setDiagnosticsAfterChunk([&] {
+    ConnectedClient c;
+    QVERIFY(c.start());
+    c.client->setDiagnosticsAfterChunk([&] {
         ++chunks;
         QThread::msleep(20);
     });
+    // Two requests: the large copy runs, the small one waits behind it.
+    c.client->sendGetDiag();
+    c.client->sendGetDiag();
     QByteArray burst;
     burst += R"({"type":"diag_ready","diag_path":")" + large.toUtf8() + "\"}\n";
     for (int i = 0; i < 2000; ++i)
         burst += R"({"type":"diag_ready","diag_path":")" + small.at(0).toUtf8() + "\"}\n";
-    client->processIncoming(burst);
+    c.client->processIncoming(burst);
     QTRY_VERIFY(chunks.load() > 0);
 
-    client.reset();
+    c.client.reset();
     // The copy stopped at its next chunk: nothing more is read, nothing is
     // left on the desktop (not even the temporary file), and the pending
     // request never ran.

@@ -3,11 +3,16 @@
 #include "ipc/peertrust.h"
 #include "ipc/servicemainpid_unix.h"
 
+#include "ipc/protocol.h"
+
 #include "clientfixture.h"
 #include "foreignserver.h"
+#include "privatehomemain.h"
 
 #include <QElapsedTimer>
 #include <QLocalServer>
+#include <QPointer>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
@@ -25,6 +30,41 @@ void fakeServiceMainPid(qint64 pid)
         QTimer::singleShot(20, context, [answer, pid] { answer(pid); });
     });
 }
+
+// Stands in for systemd and answers only when the test says so, in the
+// order it chooses: each question waits until answer() releases it.
+class HeldMainPidLookup
+{
+public:
+    HeldMainPidLookup()
+    {
+        DaemonPeer::setMainPidLookup([this](QObject *context, std::function<void(qint64)> answer) {
+            m_questions.append({QPointer<QObject>(context), std::move(answer)});
+        });
+    }
+    HeldMainPidLookup(const HeldMainPidLookup &) = delete;
+    HeldMainPidLookup &operator=(const HeldMainPidLookup &) = delete;
+    ~HeldMainPidLookup() { DaemonPeer::setMainPidLookup({}); }
+
+    qsizetype asked() const { return m_questions.size(); }
+
+    // Answers the index-th question (from 0) as systemd would: nothing
+    // reaches an asker that is gone.
+    void answer(qsizetype index, qint64 pid)
+    {
+        const Question question = m_questions.at(index);
+        if (question.context)
+            question.answer(pid);
+    }
+
+private:
+    struct Question
+    {
+        QPointer<QObject> context;
+        std::function<void(qint64)> answer;
+    };
+    QList<Question> m_questions;
+};
 
 // The policy of the decision tables: own user "1000", system "0".
 TrustPolicy tablePolicy(qulonglong serviceProcessId)
@@ -70,6 +110,11 @@ private slots:
     void foreignServerRefused();
     void serviceAccountDaemon_data();
     void serviceAccountDaemon();
+    void nothingSentWhileVerifying_data();
+    void nothingSentWhileVerifying();
+    void floodWhileVerifying();
+    void staleAnswerDecidesNothing();
+    void serviceAccountDiagnostics();
     void mainPidFromShowOutput_data();
     void mainPidFromShowOutput();
     void mainPidQuery_data();
@@ -334,6 +379,180 @@ void TestPeerTrust::serviceAccountDaemon()
              qPrintable(statuses.join(" | ")));
 }
 
+namespace {
+
+// A server of uid 65534 on a fresh socket path that KESTRIX_PIPE names, and a
+// token "s3cr3t" for it not to get; undone with the object.
+struct ForeignSetup
+{
+    QTemporaryDir dir;
+    QTemporaryDir programData;
+    ForeignServer server;
+
+    ForeignServer::Start start(const QByteArray &greeting = {})
+    {
+        const QString path = dir.path() + "/kestrix.sock";
+        qputenv("KESTRIX_PIPE", QFile::encodeName(path));
+        qputenv("PROGRAMDATA", QFile::encodeName(programData.path()));
+        if (!QDir(programData.path()).mkpath("Kestrix") ||
+            !writeFile(programData.path() + "/Kestrix/pipe.token", "s3cr3t"))
+            return ForeignServer::Start::Failed;
+        return server.start(path, greeting);
+    }
+
+    ~ForeignSetup()
+    {
+        server.stop();
+        qunsetenv("PROGRAMDATA");
+        qunsetenv("KESTRIX_PIPE");
+    }
+};
+
+} // namespace
+
+#define START_FOREIGN(setup, greeting)                                                             \
+    do {                                                                                           \
+        if (geteuid() != 0)                                                                        \
+            QSKIP("needs root to serve the socket as another user (uid 65534); runs in CI as "     \
+                  "root");                                                                         \
+        const ForeignServer::Start started = (setup).start(greeting);                              \
+        if (started == ForeignServer::Start::CannotChangeUser)                                     \
+            QSKIP("this root may not switch to uid 65534 (no CAP_SETUID)");                        \
+        QVERIFY2(started == ForeignServer::Start::Serving, "the child did not start serving");     \
+    } while (false)
+
+void TestPeerTrust::nothingSentWhileVerifying_data()
+{
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("then trusted") << true;
+    QTest::newRow("then refused") << false;
+}
+
+// The user signs in twice, saves diagnostics and quits while systemd has not
+// yet said whether the server is the service: none of it may reach a server
+// before its handshake, and nothing at all one that is refused.
+void TestPeerTrust::nothingSentWhileVerifying()
+{
+    QFETCH(bool, trusted);
+    ForeignSetup foreign;
+    HeldMainPidLookup systemd;
+    START_FOREIGN(foreign, QByteArray());
+
+    auto client = std::make_unique<PipeClient>();
+    client->connectToPipe();
+    QTRY_COMPARE(systemd.asked(), 1);
+    client->sendLoginStart();
+    client->sendLoginStart();
+    client->sendGetDiag();
+    client->sendStatusQuery();
+    QCOMPARE(client->status(), QStringLiteral("not connected"));
+    client->sendShutdown(); // the quit hook's request
+    QCOMPARE(client->status(), QStringLiteral("not connected"));
+
+    systemd.answer(0, trusted ? foreign.server.pid() : 0);
+    qint64 received = -1;
+    if (trusted) {
+        QCOMPARE(client->status(), QStringLiteral("connected — sending handshake"));
+        client.reset(); // the server reports what it got once we are gone
+        QVERIFY2(foreign.server.nextConnection(&received, 10000), "the server saw no connection");
+        QCOMPARE(received, qint64(Protocol::handshake(QStringLiteral("s3cr3t")).size()));
+        return;
+    }
+    QVERIFY2(foreign.server.nextConnection(&received, 10000), "the server saw no connection");
+    QCOMPARE(received, qint64(0));
+    QCOMPARE(client->status(), QStringLiteral("error: daemon identity not verified"));
+}
+
+// A server that floods while its verdict is pending: what is held of it stays
+// small, and it is refused, even when systemd names it the service.
+void TestPeerTrust::floodWhileVerifying()
+{
+    ForeignSetup foreign;
+    HeldMainPidLookup systemd;
+    START_FOREIGN(foreign, QByteArray(4 * 1024 * 1024, '{'));
+
+    PipeClient client;
+    auto *socket = client.findChild<QLocalSocket *>();
+    QVERIFY(socket);
+    client.connectToPipe();
+    QTRY_COMPARE(systemd.asked(), 1);
+    QTRY_VERIFY(socket->bytesAvailable() >= DaemonPeer::kMaxBytesBeforeTrust);
+    // Room for the rest of the flood to come in, were anything to let it.
+    for (int round = 0; round < 20; ++round) {
+        QTest::qWait(10);
+        QVERIFY2(socket->bytesAvailable() <= DaemonPeer::kMaxBytesBeforeTrust,
+                 QByteArray::number(socket->bytesAvailable()));
+    }
+
+    systemd.answer(0, foreign.server.pid());
+    qint64 received = -1;
+    QVERIFY2(foreign.server.nextConnection(&received, 10000), "the server saw no connection");
+    QCOMPARE(received, qint64(0));
+    QCOMPARE(client.status(), QStringLiteral("error: daemon identity not verified"));
+    QVERIFY(client.nextAttemptAt() > 0); // a failed attempt: the next one is scheduled
+}
+
+// systemd's answer about an earlier connection arrives while a newer one waits
+// for its own: it decides nothing, and the newer one's own answer does.
+void TestPeerTrust::staleAnswerDecidesNothing()
+{
+    ForeignSetup foreign;
+    HeldMainPidLookup systemd;
+    START_FOREIGN(foreign, QByteArray());
+
+    PipeClient client;
+    QStringList statuses;
+    connect(&client, &PipeClient::statusChanged, this, [&] { statuses << client.status(); });
+    client.connectToPipe();
+    QTRY_COMPARE(systemd.asked(), 1);
+    client.connectToPipe(); // a new connection before the first was decided
+    QTRY_COMPARE(systemd.asked(), 2);
+    qint64 received = -1;
+    QVERIFY2(foreign.server.nextConnection(&received, 10000), "the first connection did not end");
+    QCOMPARE(received, qint64(0));
+
+    // The first connection's server was the service then; it is not now.
+    systemd.answer(0, foreign.server.pid());
+    QVERIFY2(!statuses.contains(QStringLiteral("connected — sending handshake")),
+             qPrintable(statuses.join(" | ")));
+    systemd.answer(1, 0);
+    QVERIFY2(foreign.server.nextConnection(&received, 10000), "the second connection did not end");
+    QCOMPARE(received, qint64(0));
+    QCOMPARE(client.status(), QStringLiteral("error: daemon identity not verified"));
+}
+
+// A daemon trusted as the service's own process under an account of its own
+// writes its diagnostics file as that account: the copy is made.
+void TestPeerTrust::serviceAccountDiagnostics()
+{
+    QTemporaryDir sources;
+    const QString source = sources.path() + "/kestrix-diag.zip";
+    QVERIFY(writeFile(source, "PK-diagnostics"));
+    if (geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(source).constData(), ForeignServer::kNobody,
+                         ForeignServer::kNobody),
+                 0);
+    ForeignSetup foreign;
+    HeldMainPidLookup systemd;
+    // Its answer waits unread until the request has gone out.
+    START_FOREIGN(foreign,
+                  R"({"type":"diag_ready","diag_path":")" + QFile::encodeName(source) + "\"}\n");
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QVERIFY(QDir().mkpath(desktop));
+
+    PipeClient client;
+    client.connectToPipe();
+    QTRY_COMPARE(systemd.asked(), 1);
+    systemd.answer(0, foreign.server.pid());
+    QCOMPARE(client.status(), QStringLiteral("connected — sending handshake"));
+    client.sendGetDiag();
+    QTRY_COMPARE(client.status(), "diag saved: " + desktop + "/kestrix-diag.zip");
+    QFile copy(desktop + "/kestrix-diag.zip");
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), QByteArray("PK-diagnostics"));
+}
+
 void TestPeerTrust::mainPidFromShowOutput_data()
 {
     QTest::addColumn<QByteArray>("output");
@@ -417,5 +636,5 @@ void TestPeerTrust::mainPidQueryGoneWithItsContext()
     QVERIFY(!answered);
 }
 
-QTEST_GUILESS_MAIN(TestPeerTrust)
+KESTRIX_PRIVATE_HOME_MAIN(TestPeerTrust)
 #include "tst_peertrust.moc"

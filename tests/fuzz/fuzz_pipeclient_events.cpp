@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -17,6 +19,9 @@
 namespace {
 
 QTemporaryDir *isolation = nullptr;
+// A daemon's end that accepts and says nothing, so the client can be
+// connected and have asked for diagnostics before the bytes arrive.
+QLocalServer *daemonEnd = nullptr;
 
 // A daemon text after the cut, with room for the words the client puts before it.
 void checkBounded(const QString &text, qsizetype prefix = 0)
@@ -50,9 +55,12 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     qputenv("XDG_CONFIG_HOME", home + "/config");
     qputenv("XDG_RUNTIME_DIR", home);
     qputenv("PROGRAMDATA", home + "/programdata");
-    qputenv("KESTRIX_PIPE", home + "/no-daemon.sock");
+    qputenv("KESTRIX_PIPE", home + "/daemon.sock");
     qunsetenv("XDG_DESKTOP_DIR");
     new QCoreApplication(*argc, *argv);
+    daemonEnd = new QLocalServer;
+    if (!daemonEnd->listen(QFile::decodeName(home + "/daemon.sock")))
+        std::abort();
     return 0;
 }
 
@@ -72,13 +80,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QObject::connect(&client, &PipeClient::statusChanged, [&client] { checkModel(client); });
     QObject::connect(&client, &PipeClient::updating, [&client] { checkModel(client); });
 
-    // The first byte chooses where the stream is cut in two reads.
+    // The first byte chooses where the stream is cut in two reads, and
+    // whether the client is connected with one or two diagnostics requests
+    // out (else a "diag_ready" is one nobody asked for).
     const QByteArray stream(reinterpret_cast<const char *>(data), qsizetype(size));
     const qsizetype cut = size == 0 ? 0 : data[0] % (stream.size() + 1);
+    if (size > 0 && (data[0] & 1) != 0) {
+        client.connectToPipe();
+        QCoreApplication::processEvents();
+        for (int request = 0; request <= ((data[0] >> 1) & 1); ++request)
+            client.sendGetDiag();
+    }
     client.processIncoming(stream.left(cut));
     client.processIncoming(stream.mid(cut));
     // Whatever the handler queued for later (a copy's report) runs too.
     QCoreApplication::processEvents();
     checkModel(client);
+    while (QLocalSocket *connection = daemonEnd->nextPendingConnection())
+        delete connection;
     return 0;
 }

@@ -314,71 +314,6 @@ void TestPeerTrust::foreignServerRefused()
     QVERIFY2(!statuses.contains(QStringLiteral("disconnected")), qPrintable(statuses.join(" | ")));
 }
 
-void TestPeerTrust::serviceAccountDaemon_data()
-{
-    QTest::addColumn<QString>("mainProcess"); // the server's, another, none
-    QTest::addColumn<bool>("trusted");
-
-    QTest::newRow("the unit's main process") << "server" << true;
-    QTest::newRow("another process of the account") << "other" << false;
-    QTest::newRow("unit not running") << "none" << false;
-}
-
-// A daemon that runs as a dedicated account (uid 65534 here) in a socket of
-// its own: trusted when systemd names it the kestrix unit's main process.
-void TestPeerTrust::serviceAccountDaemon()
-{
-    QFETCH(QString, mainProcess);
-    QFETCH(bool, trusted);
-    if (geteuid() != 0)
-        QSKIP("needs root to serve the socket as another user (uid 65534); runs in CI as root");
-
-    QTemporaryDir dir;
-    const QString path = dir.path() + "/kestrix.sock";
-    qputenv("KESTRIX_PIPE", QFile::encodeName(path));
-    QTemporaryDir programData;
-    qputenv("PROGRAMDATA", QFile::encodeName(programData.path()));
-    QVERIFY(QDir(programData.path()).mkpath("Kestrix"));
-    QVERIFY(writeFile(programData.path() + "/Kestrix/pipe.token", "s3cr3t"));
-
-    ForeignServer foreign;
-    auto cleanup = qScopeGuard([&] {
-        DaemonPeer::setMainPidLookup({});
-        foreign.stop();
-        qunsetenv("PROGRAMDATA");
-        qunsetenv("KESTRIX_PIPE");
-    });
-    // It speaks first: nothing of it may be read before it is trusted.
-    const ForeignServer::Start started = foreign.start(path, R"({"type":"ready","version":"6.6.6"})"
-                                                             "\n");
-    if (started == ForeignServer::Start::CannotChangeUser)
-        QSKIP("this root may not switch to uid 65534 (no CAP_SETUID)");
-    QVERIFY2(started == ForeignServer::Start::Serving, "the child did not start serving");
-    fakeServiceMainPid(mainProcess == "server"  ? foreign.pid()
-                       : mainProcess == "other" ? foreign.pid() + 1
-                                                : 0);
-
-    auto client = std::make_unique<PipeClient>();
-    QStringList statuses;
-    connect(client.get(), &PipeClient::statusChanged, this, [&] { statuses << client->status(); });
-    client->connectToPipe();
-    qint64 received = -1;
-    if (trusted) {
-        QTRY_COMPARE(client->status(), QStringLiteral("ready — daemon v6.6.6"));
-        QCOMPARE(statuses.indexOf(QStringLiteral("connected — sending handshake")),
-                 statuses.indexOf(QStringLiteral("ready — daemon v6.6.6")) - 1);
-        client.reset(); // the server reports what it got once we are gone
-        QVERIFY2(foreign.nextConnection(&received, 10000), "the server saw no connection");
-        QVERIFY(received > 0);
-        return;
-    }
-    QVERIFY2(foreign.nextConnection(&received, 10000), "the server saw no connection");
-    QCOMPARE(received, qint64(0));
-    QCOMPARE(client->status(), QStringLiteral("error: daemon identity not verified"));
-    QVERIFY2(!statuses.join(" | ").contains(QStringLiteral("6.6.6")),
-             qPrintable(statuses.join(" | ")));
-}
-
 namespace {
 
 // A server of uid 65534 on a fresh socket path that KESTRIX_PIPE names, and a
@@ -420,6 +355,52 @@ struct ForeignSetup
             QSKIP("this root may not switch to uid 65534 (no CAP_SETUID)");                        \
         QVERIFY2(started == ForeignServer::Start::Serving, "the child did not start serving");     \
     } while (false)
+
+void TestPeerTrust::serviceAccountDaemon_data()
+{
+    QTest::addColumn<QString>("mainProcess"); // the server's, another, none
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("the unit's main process") << "server" << true;
+    QTest::newRow("another process of the account") << "other" << false;
+    QTest::newRow("unit not running") << "none" << false;
+}
+
+// A daemon that runs as a dedicated account (uid 65534 here) in a socket of
+// its own: trusted when systemd names it the kestrix unit's main process.
+void TestPeerTrust::serviceAccountDaemon()
+{
+    QFETCH(QString, mainProcess);
+    QFETCH(bool, trusted);
+    ForeignSetup foreign;
+    auto cleanup = qScopeGuard([] { DaemonPeer::setMainPidLookup({}); });
+    // It speaks first: nothing of it may be read before it is trusted.
+    START_FOREIGN(foreign, R"({"type":"ready","version":"6.6.6"})"
+                           "\n");
+    fakeServiceMainPid(mainProcess == "server"  ? foreign.server.pid()
+                       : mainProcess == "other" ? foreign.server.pid() + 1
+                                                : 0);
+
+    auto client = std::make_unique<PipeClient>();
+    QStringList statuses;
+    connect(client.get(), &PipeClient::statusChanged, this, [&] { statuses << client->status(); });
+    client->connectToPipe();
+    qint64 received = -1;
+    if (trusted) {
+        QTRY_COMPARE(client->status(), QStringLiteral("ready — daemon v6.6.6"));
+        QCOMPARE(statuses.indexOf(QStringLiteral("connected — sending handshake")),
+                 statuses.indexOf(QStringLiteral("ready — daemon v6.6.6")) - 1);
+        client.reset(); // the server reports what it got once we are gone
+        QVERIFY2(foreign.server.nextConnection(&received, 10000), "the server saw no connection");
+        QVERIFY(received > 0);
+        return;
+    }
+    QVERIFY2(foreign.server.nextConnection(&received, 10000), "the server saw no connection");
+    QCOMPARE(received, qint64(0));
+    QCOMPARE(client->status(), QStringLiteral("error: daemon identity not verified"));
+    QVERIFY2(!statuses.join(" | ").contains(QStringLiteral("6.6.6")),
+             qPrintable(statuses.join(" | ")));
+}
 
 void TestPeerTrust::nothingSentWhileVerifying_data()
 {

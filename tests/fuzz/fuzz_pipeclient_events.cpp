@@ -52,6 +52,10 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     isolation = new QTemporaryDir;
     const QByteArray home = QFile::encodeName(isolation->path());
     qputenv("HOME", home + "/home");
+    // Copies asked for land here (a seed names /etc/passwd, which every
+    // Linux has, readable by all and the system's own).
+    if (!QDir().mkpath(QFile::decodeName(home + "/home")))
+        std::abort();
     qputenv("XDG_CONFIG_HOME", home + "/config");
     qputenv("XDG_RUNTIME_DIR", home);
     qputenv("PROGRAMDATA", home + "/programdata");

@@ -1,3 +1,4 @@
+#include "tray/trayhosts.h"
 #include "tray/trayicon.h"
 #include "tray/traymanager.h"
 
@@ -36,6 +37,7 @@ private slots:
     void redrawOnlyOnRealChange();
     void noteChangesToolTipOnly();
     void trayAvailabilityFollowsProbe();
+    void trayOwnerWindowEndIsNoticed();
     void trayComingAndGoingIsNoticed();
     void activation_data();
     void activation();
@@ -344,6 +346,29 @@ void TestTrayManager::trayAvailabilityFollowsProbe()
     QCOMPARE(tray.trayAvailable(), there);
     QCOMPARE(changed.count(), 2);
     QCOMPARE(tray.property("trayAvailable").toBool(), there);
+}
+
+// The X11 tray's end is its window's end. Watched without any icon of Qt's,
+// which would otherwise watch that window for us.
+void TestTrayManager::trayOwnerWindowEndIsNoticed()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || trayExpected())
+        QSKIP("needs an X server without a tray (the tst_traymanager_trayless run)");
+    TrayHosts hosts;
+    hosts.start();
+    QVERIFY(!hosts.xembed());
+    TestDesktop desktop;
+    QString error;
+    const TestDesktop::Result started = desktop.startTray(&error, qEnvironmentVariable("DISPLAY"));
+    if (started == TestDesktop::Result::Missing)
+        QSKIP(qPrintable(error));
+    QVERIFY2(started == TestDesktop::Result::Started, qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(hosts.xembed(), 20000);
+
+    QSignalSpy changed(&hosts, &TrayHosts::changed);
+    desktop.stopTray();
+    QTRY_VERIFY_WITH_TIMEOUT(!hosts.xembed(), 20000);
+    QCOMPARE(changed.count(), 1);
 }
 
 void TestTrayManager::trayComingAndGoingIsNoticed()

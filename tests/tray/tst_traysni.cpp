@@ -330,6 +330,7 @@ private slots:
     void privateBusActivatesNothing();
     void bothKindsOfTrayGetTheMenu();
     void xembedTrayWaitsForTheWatcher();
+    void xembedTrayWaitsForASlowWatcher();
     void xembedTrayAloneGetsTheIconAfterAMoment();
 
 private:
@@ -955,6 +956,34 @@ void TestTraySni::xembedTrayWaitsForTheWatcher()
     const QString item = waitForNewItem(before);
     QVERIFY2(!item.isEmpty(), "the icon did not register with the watcher");
     QCOMPARE(tray.iconHost(), TrayManager::Host::StatusNotifier);
+}
+
+// A watcher that is there but slow to answer (kded5 loading its modules,
+// beside an X11 tray): the icon waits for its answer, whatever the moment.
+void TestTraySni::xembedTrayWaitsForASlowWatcher()
+{
+    if (!qEnvironmentVariableIsSet("KESTRIX_TEST_XEMBED_TRAY"))
+        QSKIP("needs an X11 system tray beside the fake panel (tst_traysni_settle_slow)");
+    unregisterWatcher();
+    ScriptedWatcher *watcher = scripted(kFirstWatcherConnection);
+    QVERIFY(watcher);
+    watcher->setAnswer(true, true);
+    QVERIFY(takeWatcherName(kFirstWatcherConnection));
+
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    tray.setHostTimeouts({100, 200});
+    tray.setSettleTime(0);
+    tray.showIcon();
+    // Known (the first question timed out) and asked twice more since: the
+    // moment has long passed.
+    QTRY_VERIFY(watcher->held() >= 3);
+    QVERIFY(tray.trayKnown() && tray.trayAvailable());
+    QVERIFY(!tray.trayIcon());
+
+    watcher->release(true);
+    QTRY_VERIFY(tray.trayIcon());
+    QCOMPARE(tray.iconHost(), TrayManager::Host::StatusNotifier);
+    QTRY_COMPARE(watcher->items().size(), 1);
 }
 
 // Without a watcher the X11 tray gets the icon once the moment has passed.

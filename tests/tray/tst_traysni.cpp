@@ -343,8 +343,11 @@ private:
                       const QString &method, const QVariantList &args = {});
     QVariant itemProperty(const QString &item, const QString &name);
 
-    // A scripted watcher on its own connection, owning the watcher's name.
+    // A scripted watcher on its own connection.
     ScriptedWatcher *scripted(const QString &connection);
+    // One on the first spare connection that owns the watcher's name and
+    // answers as told; null if it cannot be had.
+    ScriptedWatcher *scriptedOwner(bool hostRegistered, bool withhold);
     bool takeWatcherName(const QString &connection)
     {
         return QDBusConnection(connection).registerService(kWatcherService);
@@ -476,6 +479,16 @@ ScriptedWatcher *TestTraySni::scripted(const QString &connection)
                          [&watcher] { return watcher = new ScriptedWatcher; }))
         return nullptr;
     return watcher;
+}
+
+ScriptedWatcher *TestTraySni::scriptedOwner(bool hostRegistered, bool withhold)
+{
+    unregisterWatcher();
+    ScriptedWatcher *watcher = scripted(kFirstWatcherConnection);
+    if (!watcher)
+        return nullptr;
+    watcher->setAnswer(hostRegistered, withhold);
+    return takeWatcherName(kFirstWatcherConnection) ? watcher : nullptr;
 }
 
 bool TestTraySni::registerVirtual(const QString &connection, const QString &path,
@@ -764,11 +777,8 @@ void TestTraySni::watcherAnswer_data()
 void TestTraySni::watcherAnswer()
 {
     QFETCH(bool, hostRegistered);
-    unregisterWatcher();
-    ScriptedWatcher *watcher = scripted(kFirstWatcherConnection);
+    ScriptedWatcher *watcher = scriptedOwner(hostRegistered, false);
     QVERIFY(watcher);
-    watcher->setAnswer(hostRegistered, false);
-    QVERIFY(takeWatcherName(kFirstWatcherConnection));
 
     TrayHosts hosts;
     hosts.start();
@@ -781,11 +791,8 @@ void TestTraySni::watcherAnswer()
 // is no tray, and it is asked again until it answers; then the icon comes.
 void TestTraySni::slowWatcherIsAskedUntilItAnswers()
 {
-    unregisterWatcher();
-    ScriptedWatcher *watcher = scripted(kFirstWatcherConnection);
+    ScriptedWatcher *watcher = scriptedOwner(true, true);
     QVERIFY(watcher);
-    watcher->setAnswer(true, true);
-    QVERIFY(takeWatcherName(kFirstWatcherConnection));
 
     TrayManager tray(TrayManager::IconTiming::OnShowIcon);
     tray.setHostTimeouts({100, 400});
@@ -964,11 +971,8 @@ void TestTraySni::xembedTrayWaitsForASlowWatcher()
 {
     if (!qEnvironmentVariableIsSet("KESTRIX_TEST_XEMBED_TRAY"))
         QSKIP("needs an X11 system tray beside the fake panel (tst_traysni_settle_slow)");
-    unregisterWatcher();
-    ScriptedWatcher *watcher = scripted(kFirstWatcherConnection);
+    ScriptedWatcher *watcher = scriptedOwner(true, true);
     QVERIFY(watcher);
-    watcher->setAnswer(true, true);
-    QVERIFY(takeWatcherName(kFirstWatcherConnection));
 
     TrayManager tray(TrayManager::IconTiming::OnShowIcon);
     tray.setHostTimeouts({100, 200});

@@ -403,8 +403,8 @@ void E2eSession::killDaemon()
 
 bool E2eSession::replaceSystemTool(const QString &name, const QByteArray &script, QString *whyNot)
 {
-    const QString target = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/bin"),
-                                                                 QStringLiteral("/bin")});
+    const QString target =
+        QStandardPaths::findExecutable(name, {QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
     const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
     if (target.isEmpty() || unshare.isEmpty()) {
         *whyNot = TestDesktop::notInstalled(target.isEmpty() ? name : QStringLiteral("unshare"));

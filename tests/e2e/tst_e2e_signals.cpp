@@ -1,0 +1,90 @@
+#include "e2esession.h"
+
+#include <QDir>
+#include <QtTest>
+
+#include "testmain.h"
+
+#include <csignal>
+
+// The app ended by the system rather than by its Quit: a logout (SIGHUP, then
+// SIGTERM), a service manager (SIGTERM), Ctrl+C in a terminal (SIGINT). It
+// goes the same orderly way as Quit, here in the middle of a sign-in.
+class TestE2eSignals : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void endsInOrderDuringASignIn_data();
+    void endsInOrderDuringASignIn();
+
+private:
+    std::unique_ptr<E2eSession> m_session;
+};
+
+namespace {
+
+const QByteArray kShutdown = R"({"cmd":"shutdown"})";
+const QByteArray kLoginStart = R"({"cmd":"login_start"})";
+
+} // namespace
+
+void TestE2eSignals::init()
+{
+    E2E_START_DESKTOP(m_session);
+    E2E_REQUIRE_CONTROLS(m_session);
+}
+
+void TestE2eSignals::cleanup()
+{
+    m_session.reset();
+}
+
+void TestE2eSignals::endsInOrderDuringASignIn_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("killSwitch");
+    QTest::addColumn<bool>("shutdownSent"); // the quit hook's rule, as for Quit
+
+    QTest::newRow("SIGTERM, kill switch never") << SIGTERM << "never" << true;
+    QTest::newRow("SIGINT, kill switch always") << SIGINT << "always" << false;
+    QTest::newRow("SIGHUP, kill switch on connect") << SIGHUP << "on_connect" << false;
+}
+
+void TestE2eSignals::endsInOrderDuringASignIn()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, killSwitch);
+    QFETCH(bool, shutdownSent);
+
+    E2eSession &s = *m_session;
+    QVERIFY(s.setDaemonState(false, killSwitch));
+    QVERIFY(s.startDaemon()); // no --auto-login: the sign-in stays open
+    QProcess *app = s.startApp();
+    QVERIFY2(s.waitForTrayIcon().id, "no icon settled in the tray");
+    QTRY_VERIFY_WITH_TIMEOUT(s.showsLoginScreen(), 20000);
+    QVERIFY2(s.clickControl(QStringLiteral("push button"), QStringLiteral("Sign in")), s.failure());
+    QTRY_VERIFY_WITH_TIMEOUT(!s.openedUrls().isEmpty(), 20000);
+    QVERIFY(s.daemonReceived(kLoginStart));
+    QCOMPARE(app->state(), QProcess::Running);
+
+    ::kill(pid_t(app->processId()), signal);
+
+    // Safety net only: the quit takes well under a second.
+    QVERIFY2(app->waitForFinished(10000), "the app did not end");
+    // Nothing of the sign-in left behind in the private folder.
+    const QStringList left = QDir(s.root() + QStringLiteral("/runtime"))
+                                 .entryList({QStringLiteral("kestrix-signin-*")},
+                                            QDir::AllEntries | QDir::Hidden | QDir::System);
+    QCOMPARE(left, QStringList());
+    QCOMPARE(s.daemonReceived(kShutdown), shutdownSent);
+    QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app->exitCode(), 0);
+    // The tray icon went with it.
+    QTRY_COMPARE_WITH_TIMEOUT(s.trayIcon().id, 0ull, 10000);
+}
+
+KESTRIX_TEST_MAIN(TestE2eSignals)
+#include "tst_e2e_signals.moc"

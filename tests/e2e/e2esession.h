@@ -84,6 +84,11 @@ public:
     {
         m_extraEnv.insert(name, value);
     }
+    // The session's own bus, which every process started gets; "" without one.
+    QString sessionBusAddress() const
+    {
+        return m_extraEnv.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    }
     // And one that no process started from now on gets.
     void removeEnvironment(const QString &name) { m_removedEnv << name; }
     // A window of another program, at the given place, that takes the focus

@@ -25,6 +25,11 @@
 #include <functional>
 #include <memory>
 
+#ifndef Q_OS_WIN
+#include "app/quitsignals_unix.h"
+#include "tray/sessionbus.h"
+#endif
+
 // The compiled-in interface module (qrc:/qml).
 Q_IMPORT_QML_PLUGIN(qmlPlugin)
 
@@ -89,6 +94,10 @@ void loadOnFirstRequest(InterfaceLoader &interface, TrayManager &tray, QLocalSer
 
 int main(int argc, char *argv[])
 {
+#ifndef Q_OS_WIN
+    // Before Qt asks for the session bus: without one, nothing may start one.
+    SessionBus::preventAutolaunch();
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrix"));
     QApplication::setOrganizationName(QStringLiteral("Kest"));
@@ -103,6 +112,9 @@ int main(int argc, char *argv[])
 
     QLocalServer singleInstance;
     listenAsSingleInstance(singleInstance, instanceName); // without the guard we still run
+#ifndef Q_OS_WIN
+    quitOnTerminationSignals(app);
+#endif
 
     const bool minimized = QApplication::arguments().contains(QStringLiteral("--minimized"));
 

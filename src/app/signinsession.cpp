@@ -3,7 +3,7 @@
 #include <QDesktopServices>
 
 #ifndef Q_OS_WIN
-#include "app/privateruntimedir.h"
+#include "ipc/privateruntimedir_unix.h"
 #endif
 
 namespace {

@@ -6,8 +6,8 @@
 #ifdef Q_OS_WIN
 #include "app/win32session.h"
 #else
-#include "app/privateruntimedir.h"
 #include "ipc/peercredentials_unix.h"
+#include "ipc/privateruntimedir_unix.h"
 #endif
 
 namespace {

@@ -12,6 +12,8 @@
 #include "daemon/win32service.h"
 #else
 #include "daemon/systemdservice.h"
+#include "ipc/systemtools_unix.h"
+
 #include <QProcess>
 #endif
 
@@ -35,7 +37,8 @@ bool startDetached(const QString &executable)
     QProcess process;
     process.setProgram(executable);
     process.setArguments({QStringLiteral("--foreground")});
-    process.setWorkingDirectory(QDir::currentPath());
+    // Whatever folder the interface was started from stays out of it.
+    SystemTools::confine(process);
     // Like a detached process on Windows: no terminal of ours to write to.
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());

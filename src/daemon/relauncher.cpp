@@ -10,7 +10,8 @@
 #ifdef Q_OS_WIN
 #include "daemon/win32relaunch.h"
 #else
-#include "app/privateruntimedir.h"
+#include "ipc/privateruntimedir_unix.h"
+#include "ipc/systemtools_unix.h"
 
 #include <QProcess>
 #endif
@@ -22,24 +23,29 @@ namespace {
 // paths as single-quoted shell words.
 constexpr char kPosixTemplate[] = R"sh(#!/bin/sh
 # Kestrix post-update relauncher (auto-generated, safe to delete)
+# Every tool by its full path, and nothing looked up in PATH or the working
+# folder of whoever started the update.
+PATH=@PATH@
+export PATH
+cd / || exit 1
 exe=@EXE@
 log=@LOG@
 self=@SELF@
 
 # A fresh log of our own, never written through a link left under its name.
-rm -f -- "$log" 2>/dev/null
+@RM@ -f -- "$log" 2>/dev/null
 if (set -C; : >"$log") 2>/dev/null; then logok=1; else logok=; fi
 note() {
-    [ -n "$logok" ] && printf '[%s] %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$1" >>"$log" 2>/dev/null
+    [ -n "$logok" ] && printf '[%s] %s\n' "$(@DATE@ '+%Y-%m-%d %H:%M:%S')" "$1" >>"$log" 2>/dev/null
 }
 # systemd's view of the service.
 state() {
-    systemctl is-active kestrix.service 2>/dev/null
+    @SYSTEMCTL@ is-active kestrix.service 2>/dev/null
 }
 # Whether there is a service to wait for: systemd runs and has the unit. The
 # daemon may as well run without one, beside the interface.
 has_service() {
-    [ "$(systemctl show --property=LoadState --value kestrix.service 2>/dev/null)" = loaded ]
+    [ "$(@SYSTEMCTL@ show --property=LoadState --value kestrix.service 2>/dev/null)" = loaded ]
 }
 
 note 'watchdog started'
@@ -54,7 +60,7 @@ if has_service; then
         esac
         tries=$((tries + 1))
         if [ "$tries" -ge @STOP_TRIES@ ]; then stopped=; break; fi
-        sleep @STOP_POLL@
+        @SLEEP@ @STOP_POLL@
     done
     if [ -n "$stopped" ]; then
         note 'service stopped, waiting for restart'
@@ -66,14 +72,14 @@ if has_service; then
             esac
             tries=$((tries + 1))
             [ "$tries" -ge @START_TRIES@ ] && break
-            sleep @START_POLL@
+            @SLEEP@ @START_POLL@
         done
     fi
 else
     note 'no kestrix service to wait for'
 fi
 # Small grace period so the installer's file locks settle.
-sleep @GRACE@
+@SLEEP@ @GRACE@
 note 'launching UI'
 if [ -x "$exe" ]; then
     "$exe" --after-update </dev/null >/dev/null 2>&1 &
@@ -82,7 +88,7 @@ else
     code=127
 fi
 note "start exit code $code"
-rm -f -- "$self"
+@RM@ -f -- "$self"
 )sh";
 
 // Without a folder of its own the relauncher writes nothing: an empty
@@ -125,12 +131,32 @@ QByteArray shellQuoted(const QString &text)
     return '\'' + bytes + '\'';
 }
 
+// A tool's full path as a shell word; "false" (built into the shell) for
+// one that is missing, so its step fails without a search.
+QByteArray toolWord(const QString &path)
+{
+    return path.isEmpty() ? QByteArrayLiteral("false") : shellQuoted(path);
+}
+
 QByteArray seconds(int ms)
 {
     return QByteArray::number(qMax(0, ms) / 1000.0, 'g', 6);
 }
 
 } // namespace
+
+PosixTools PosixTools::fromSystem()
+{
+    PosixTools tools;
+#ifndef Q_OS_WIN
+    tools.shell = SystemTools::path(QStringLiteral("sh"));
+    tools.systemctl = SystemTools::path(QStringLiteral("systemctl"));
+    tools.rm = SystemTools::path(QStringLiteral("rm"));
+    tools.sleep = SystemTools::path(QStringLiteral("sleep"));
+    tools.date = SystemTools::path(QStringLiteral("date"));
+#endif
+    return tools;
+}
 
 Plan Plan::forThisProcess()
 {
@@ -157,6 +183,11 @@ QByteArray posixScript(const Plan &plan)
         {"START_TRIES", QByteArray::number(plan.startTries)},
         {"START_POLL", seconds(plan.startPollMs)},
         {"GRACE", seconds(plan.graceMs)},
+        {"PATH", QByteArray(SystemTools::kPath)},
+        {"SYSTEMCTL", toolWord(plan.tools.systemctl)},
+        {"RM", toolWord(plan.tools.rm)},
+        {"SLEEP", toolWord(plan.tools.sleep)},
+        {"DATE", toolWord(plan.tools.date)},
     };
     // One pass over the template, so that a path holding "@LOG@" stays as it is.
     const QByteArray text = kPosixTemplate;
@@ -200,14 +231,16 @@ bool schedule(const Plan &plan)
     // runs the shell script instead.
     writeWindowsScript(plan);
 
+    if (plan.tools.shell.isEmpty())
+        return false;
     const QString script = scriptPath(plan, kPosixScriptName);
     if (!replaceFile(script, posixScript(plan)))
         return false;
     // Detached into a session of its own, so the interface's exit does not take it along.
     QProcess shell;
-    shell.setProgram(QStringLiteral("/bin/sh"));
+    shell.setProgram(plan.tools.shell);
     shell.setArguments({script});
-    shell.setWorkingDirectory(QDir::currentPath());
+    SystemTools::confine(shell);
     shell.setStandardInputFile(QProcess::nullDevice());
     shell.setStandardOutputFile(QProcess::nullDevice());
     shell.setStandardErrorFile(QProcess::nullDevice());

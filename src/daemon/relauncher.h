@@ -9,6 +9,20 @@
 // to kestrix-relaunch.log and deletes itself.
 namespace Relauncher {
 
+// The programs the POSIX script runs, each by its full path. An empty one
+// (not installed) makes its steps fail, never a search along PATH.
+struct PosixTools
+{
+    QString shell;
+    QString systemctl;
+    QString rm;
+    QString sleep;
+    QString date;
+
+    // Each found in /usr/bin or /bin; all empty on Windows.
+    static PosixTools fromSystem();
+};
+
 struct Plan
 {
     QString executable; // the interface to start again
@@ -20,6 +34,8 @@ struct Plan
     int startTries = 90;
     int startPollMs = 2000;
     int graceMs = 2000;
+
+    PosixTools tools = PosixTools::fromSystem();
 
     // The running interface; the temporary folder on Windows, the user's
     // private runtime folder elsewhere.

@@ -1,5 +1,7 @@
 #include "daemon/systemdservice.h"
 
+#include "ipc/systemtools_unix.h"
+
 #include <QFileInfo>
 #include <QProcess>
 
@@ -34,14 +36,21 @@ ServiceState queryUnitState(const QString &unit)
     // Without a running systemd there is nobody to ask; spare the process start.
     if (!QFileInfo(QStringLiteral("/run/systemd/system")).isDir())
         return ServiceState::QueryFailed;
+    return askSystemctl(unit);
+}
 
+ServiceState askSystemctl(const QString &unit)
+{
+    const QString program = SystemTools::path(QStringLiteral("systemctl"));
+    if (program.isEmpty())
+        return ServiceState::QueryFailed;
     QProcess systemctl;
+    SystemTools::confine(systemctl);
     systemctl.setProcessChannelMode(QProcess::SeparateChannels);
     systemctl.setStandardInputFile(QProcess::nullDevice());
     systemctl.setStandardErrorFile(QProcess::nullDevice());
-    systemctl.start(QStringLiteral("systemctl"),
-                    {QStringLiteral("show"), QStringLiteral("--no-pager"),
-                     QStringLiteral("--property=ActiveState"), unit});
+    systemctl.start(program, {QStringLiteral("show"), QStringLiteral("--no-pager"),
+                              QStringLiteral("--property=ActiveState"), unit});
     if (!systemctl.waitForFinished(kQueryTimeoutMs)) {
         systemctl.kill();
         systemctl.waitForFinished(kQueryTimeoutMs);

@@ -16,4 +16,9 @@ ServiceState stateFromShowOutput(const QByteArray &output);
 // systemctl: QueryFailed. Bounded by a short timeout.
 ServiceState queryUnitState(const QString &unit);
 
+// The question itself, whether systemd runs or not: the system's systemctl
+// (never one found along PATH), in a fixed environment. QueryFailed when
+// there is none or it fails.
+ServiceState askSystemctl(const QString &unit);
+
 } // namespace Systemd

@@ -1,8 +1,9 @@
 #include "ipc/servicemainpid_unix.h"
 
+#include "ipc/systemtools_unix.h"
+
 #include <QPointer>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <limits>
@@ -25,8 +26,7 @@ qint64 fromShowOutput(const QByteArray &output)
 QString systemctlPath()
 {
     // Not from PATH: the answer decides whom the token goes to.
-    return QStandardPaths::findExecutable(QStringLiteral("systemctl"),
-                                          {QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
+    return SystemTools::path(QStringLiteral("systemctl"));
 }
 
 void query(const QString &systemctlPath, const QString &unit, QObject *context,
@@ -71,6 +71,7 @@ void query(const QString &systemctlPath, const QString &unit, QObject *context,
     });
     deadline->setSingleShot(true);
     deadline->start(timeoutMs);
+    SystemTools::confine(*systemctl);
     systemctl->setStandardInputFile(QProcess::nullDevice());
     systemctl->setStandardErrorFile(QProcess::nullDevice());
     if (systemctlPath.isEmpty()) {

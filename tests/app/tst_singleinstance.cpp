@@ -1,5 +1,5 @@
-#include "app/privateruntimedir.h"
 #include "app/singleinstance.h"
+#include "ipc/privateruntimedir_unix.h"
 
 #include <QDir>
 #include <QFile>

@@ -265,7 +265,7 @@ void TestDaemonLauncher::startsWithForegroundOnlyAndDoesNotWait()
     const QString dir = awkwardFolder(root);
     QVERIFY(!dir.isEmpty());
     QVERIFY(placeDaemonFile(dir, DaemonFile::StandIn));
-    // A working folder of its own, to see that the daemon gets ours.
+    // A working folder of its own, to see that the daemon does not get it.
     const QString workDir = root.path() + QStringLiteral("/work dir");
     QVERIFY(QDir().mkpath(workDir));
     const QString previousDir = QDir::currentPath();
@@ -286,8 +286,7 @@ void TestDaemonLauncher::startsWithForegroundOnlyAndDoesNotWait()
     QFile report(dir + "/report");
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(report.readAll()).split('\n');
-    const QStringList expected{"1", "--foreground", QDir(workDir).canonicalPath(),
-                               "mark with spaces", ""};
+    const QStringList expected{"1", "--foreground", "/", "mark with spaces", ""};
     QCOMPARE(lines, expected);
 
     QVERIFY(QFile(dir + "/release").open(QIODevice::WriteOnly));

@@ -26,7 +26,6 @@ private slots:
     void defaultWaitsMatchTheWindowsScript();
 #ifndef Q_OS_WIN
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void posixRun_data();
     void posixRun();
@@ -50,7 +49,6 @@ private:
 
     QTemporaryDir m_root;
     QString m_fakeBin;
-    QByteArray m_oldPath;
     QString m_tempDir;
     QString m_appDir;
 #endif
@@ -192,7 +190,8 @@ namespace {
 QString posixWaits(const QByteArray &script)
 {
     static const QRegularExpression tries(QStringLiteral(R"(-ge (\d+) \])"));
-    static const QRegularExpression sleeps(QStringLiteral(R"(\bsleep (\S+))"));
+    // The tool by its full path, as a quoted shell word.
+    static const QRegularExpression sleeps(QStringLiteral(R"(/sleep' (\S+))"));
     QStringList limits, waits;
     const QString text = QString::fromUtf8(script);
     for (const QRegularExpressionMatch &m : tries.globalMatch(text))
@@ -284,14 +283,6 @@ void TestRelauncher::initTestCase()
     m_fakeBin = m_root.path() + "/bin";
     QVERIFY(QDir().mkpath(m_fakeBin));
     QVERIFY(writeExecutable(m_fakeBin + "/systemctl", kFakeSystemctl));
-    // The script finds the stand-in systemctl first; it inherits our PATH.
-    m_oldPath = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(m_fakeBin) + ':' + m_oldPath);
-}
-
-void TestRelauncher::cleanupTestCase()
-{
-    qputenv("PATH", m_oldPath);
 }
 
 void TestRelauncher::init()
@@ -318,6 +309,7 @@ Relauncher::Plan TestRelauncher::quickPlan() const
     plan.startTries = 3;
     plan.startPollMs = 20;
     plan.graceMs = 0;
+    plan.tools.systemctl = m_fakeBin + "/systemctl";
     return plan;
 }
 

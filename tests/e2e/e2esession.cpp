@@ -19,6 +19,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kStartTimeoutMs = 20000;
@@ -151,6 +153,8 @@ QProcessEnvironment E2eSession::environment() const
     env.insert(QStringLiteral("PATH"), standIns + u':' + env.value(QStringLiteral("PATH")));
     env.insert(QStringLiteral("BROWSER"), standIns + QStringLiteral("/xdg-open"));
     env.insert(m_extraEnv);
+    for (const QString &name : m_removedEnv)
+        env.remove(name);
     return env;
 }
 
@@ -397,9 +401,60 @@ void E2eSession::killDaemon()
     }
 }
 
+bool E2eSession::replaceSystemTool(const QString &name, const QByteArray &script, QString *whyNot)
+{
+    const QString target =
+        QStandardPaths::findExecutable(name, {QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
+    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+    if (target.isEmpty() || unshare.isEmpty()) {
+        *whyNot = TestDesktop::notInstalled(target.isEmpty() ? name : QStringLiteral("unshare"));
+        return false;
+    }
+    if (::geteuid() != 0) {
+        *whyNot = QStringLiteral("only root can bind a stand-in over the system's ") + name;
+        return false;
+    }
+    const QString standIn = m_dir.filePath(QStringLiteral("system-") + name);
+    QFile file(standIn);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(script) != script.size() ||
+        !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+        *whyNot = QStringLiteral("cannot write the stand-in for ") + name;
+        return false;
+    }
+    m_systemTools.append({standIn, target});
+    return true;
+}
+
 QProcess *E2eSession::startApp(const QStringList &args)
 {
-    m_app = spawn(m_appPath, args);
+    if (m_systemTools.isEmpty()) {
+        m_app = spawn(m_appPath, args);
+        return m_app;
+    }
+    // Two steps that end in the app itself (same process, so the test still
+    // watches the app): a private mount namespace, then the binds in it. The
+    // first is named like the app, so that its errors are the app's.
+    const auto quoted = [](const QString &path) { return u'\'' + path + u'\''; };
+    QByteArray binds = "#!/bin/sh\n";
+    for (const auto &[standIn, target] : std::as_const(m_systemTools))
+        binds += "mount --bind " + quoted(standIn).toUtf8() + ' ' + quoted(target).toUtf8() +
+                 " || exit 97\n";
+    binds += "exec " + quoted(m_appPath).toUtf8() + " \"$@\"\n";
+    const QString folder = m_dir.filePath(QStringLiteral("namespace"));
+    const QString inside = folder + QStringLiteral("/binds");
+    const QString outside = folder + QStringLiteral("/kestrix");
+    const QByteArray enter = "#!/bin/sh\nexec unshare --mount --propagation private -- " +
+                             quoted(inside).toUtf8() + " \"$@\"\n";
+    const auto write = [](const QString &path, const QByteArray &text) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(text) == text.size() &&
+               file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    if (!QDir().mkpath(folder) || !write(inside, binds) || !write(outside, enter))
+        return nullptr;
+    m_app = spawn(outside, args);
     return m_app;
 }
 

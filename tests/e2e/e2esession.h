@@ -84,6 +84,13 @@ public:
     {
         m_extraEnv.insert(name, value);
     }
+    // The session's own bus, which every process started gets; "" without one.
+    QString sessionBusAddress() const
+    {
+        return m_extraEnv.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    }
+    // And one that no process started from now on gets.
+    void removeEnvironment(const QString &name) { m_removedEnv << name; }
     // A window of another program, at the given place, that takes the focus
     // when clicked, as any application does.
     bool startOtherWindow(const QRect &geometry);
@@ -97,6 +104,12 @@ public:
     // A program of that name, found before any other on the PATH of every
     // process the session starts.
     bool addStandIn(const QString &name, const QByteArray &script) const;
+    // A program in place of the system's own tool of that name (in /usr/bin
+    // or /bin, where the app looks), for the app and what it starts alone: the
+    // app runs in a mount namespace of its own with the stand-in bound over
+    // that file. False with the reason when that cannot be had (not root, no
+    // such tool to replace); call before startApp.
+    bool replaceSystemTool(const QString &name, const QByteArray &script, QString *whyNot);
     QProcess *daemon() const { return m_daemon; }
 
     // Lines the daemon received, and URLs the browser was asked to open.
@@ -251,6 +264,9 @@ private:
     QProcess *m_app = nullptr;
     mutable QSet<qulonglong> m_seenOthers;
     QProcessEnvironment m_extraEnv;
+    QStringList m_removedEnv;
+    // Stand-in and the system file it is bound over, for the app's namespace.
+    QList<QPair<QString, QString>> m_systemTools;
 };
 
 // The places the tests look at on the main window, from its layout: the

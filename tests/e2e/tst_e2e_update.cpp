@@ -36,11 +36,11 @@ private:
 
 namespace {
 
-// Answers `systemctl is-active kestrix.service` from the file "state" beside
-// it, says the unit is installed, and notes who asked: the relauncher script,
-// to be stopped at the end.
+// Answers `systemctl is-active kestrix.service` from the file "state" in
+// the folder @HERE@, says the unit is installed, and notes who asked: the
+// relauncher script, to be stopped at the end.
 constexpr char kFakeSystemctl[] = R"sh(#!/bin/sh
-here=$(dirname -- "$0")
+here='@HERE@'
 printf '%s\n' "$PPID" >>"$here/systemctl-callers"
 if [ "$*" = "show --property=LoadState --value kestrix.service" ]; then
     echo loaded
@@ -74,7 +74,14 @@ void TestE2eUpdate::init()
 {
     E2E_START_DESKTOP(m_session);
     E2E_REQUIRE_CONTROLS(m_session);
-    QVERIFY(m_session->addStandIn(QStringLiteral("systemctl"), kFakeSystemctl));
+    // The app takes systemctl from the system folders only: the stand-in goes there.
+    QString whyNot;
+    if (!m_session->replaceSystemTool(
+            QStringLiteral("systemctl"),
+            QByteArray(kFakeSystemctl)
+                .replace("@HERE@", QFile::encodeName(m_session->root() + "/standins")),
+            &whyNot))
+        QSKIP(qPrintable(whyNot));
     // The service stays up until the test says otherwise: the script waits.
     setServiceState("active");
 }

@@ -13,6 +13,7 @@
 
 #include "localserving.h"
 #include "quietbus.h"
+#include "traywatcher.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -83,38 +84,6 @@ QString missingTool()
 }
 
 } // namespace
-
-// A system tray as a desktop on Wayland offers it: the StatusNotifierWatcher
-// on the session bus, with a host registered. Items register with it; the
-// test then calls an item's methods as the panel would on a click.
-class TrayWatcher : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-
-public:
-    bool hostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-    QStringList items() const { return m_items; }
-
-public slots:
-    void RegisterStatusNotifierItem(const QString &service)
-    {
-        m_items << service;
-        emit StatusNotifierItemRegistered(service);
-    }
-    void RegisterStatusNotifierHost(const QString &) {}
-
-signals:
-    void StatusNotifierItemRegistered(const QString &service);
-    void StatusNotifierHostRegistered();
-
-private:
-    QStringList m_items;
-};
 
 // weston, the development daemon and kestrix, each with private folders.
 class WaylandSession

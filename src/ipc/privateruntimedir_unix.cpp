@@ -1,4 +1,4 @@
-#include "app/privateruntimedir.h"
+#include "ipc/privateruntimedir_unix.h"
 
 #include <QDir>
 #include <QFile>

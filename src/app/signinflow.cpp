@@ -11,8 +11,6 @@ SignInFlow::~SignInFlow() = default;
 
 void SignInFlow::start()
 {
-    if (m_state == State::AwaitingPage)
-        return;
     end();
     m_state = State::AwaitingPage;
 }

@@ -48,9 +48,9 @@ public:
     SignInFlow(const SignInFlow &) = delete;
     SignInFlow &operator=(const SignInFlow &) = delete;
 
-    // A sign-in request has just gone to the daemon; a sign-in under way is
-    // over. A request still awaiting its page (a double click) stays the one
-    // sign-in: the first offer opens the page, a later one replaces it there.
+    // A sign-in request has just gone to the daemon; any sign-in under way is
+    // over. Two requests before an offer (a double click) are one sign-in:
+    // the first offer opens the page, a later one replaces it there.
     void start();
     // The daemon's "browser_opened" with its login URL. linkText labels the
     // page's link.

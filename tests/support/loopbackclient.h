@@ -14,9 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// Marks an answer whose server had not closed the connection in time.
+inline const QByteArray kStillOpen = "<still open>";
+
 // A browser's side of a loopback exchange, driven from the test's own event
 // loop (the server under test runs on it): sends the bytes and returns all
-// that came back once the server closed, or what came until the time ran out.
+// that came back once the server closed, or what came until the time ran out
+// followed by kStillOpen.
 inline QByteArray loopbackExchange(quint16 port, const QByteArray &request, int timeoutMs = 10000)
 {
     QTcpSocket socket;
@@ -31,13 +35,14 @@ inline QByteArray loopbackExchange(quint16 port, const QByteArray &request, int 
         return {};
     socket.write(request);
     QByteArray answer;
-    (void)QTest::qWaitFor(
+    const bool closed = QTest::qWaitFor(
         [&] {
             answer += socket.readAll();
             return socket.state() == QAbstractSocket::UnconnectedState;
         },
         timeoutMs);
-    return answer + socket.readAll();
+    answer += socket.readAll();
+    return closed ? answer : answer + kStillOpen;
 }
 
 inline QByteArray loopbackGet(const QUrl &url)

@@ -148,8 +148,8 @@ public:
     const char *failure() const { return m_failure.constData(); }
 
     // The --auto-login delay for a daemon that signs in: time for the stand-in
-    // browser to read the page it was handed before the sign-in completes and
-    // the page is removed.
+    // browser to fetch the page it was handed before the sign-in completes and
+    // the hand-off closes.
     static inline const QString kAutoLoginSecs = QStringLiteral("1");
 
     // Signs in the way a person does: the login screen's button (found by

@@ -28,7 +28,7 @@ class LoopbackHandoff : public QObject
 public:
     using OwnerLookup = std::function<TcpClientOwner(const QTcpSocket &)>;
 
-    static constexpr qsizetype kMaxRequestBytes = 8 * 1024;
+    static constexpr qsizetype kMaxRequestBytes = qsizetype(8) * 1024;
     static constexpr int kDefaultRequestTimeoutMs = 5000;
     static constexpr int kMaxConnections = 8;
 

@@ -88,19 +88,17 @@ bool TestE2eSignIn::registerBrowser(const QString &exec, QString *error)
     }
     // xdg-open's generic mode (no desktop of its own) goes by these defaults;
     // BROWSER is left empty, so it is the desktop entry or nothing.
-    const QStringList env{
-        QStringLiteral("XDG_DATA_HOME=") + data,
-        QStringLiteral("XDG_CONFIG_HOME=") + m_session->root() + QStringLiteral("/config"),
-        QStringLiteral("XDG_CURRENT_DESKTOP=X-Generic"), QStringLiteral("BROWSER=")};
-    for (const auto &[name, value] : {std::pair{"XDG_DATA_HOME", data},
-                                      std::pair{"XDG_CURRENT_DESKTOP", QStringLiteral("X-Generic")},
-                                      std::pair{"BROWSER", QString()}})
-        m_session->setEnvironment(QString::fromLatin1(name), value);
-
+    const QList<std::pair<QString, QString>> env{
+        {QStringLiteral("XDG_DATA_HOME"), data},
+        {QStringLiteral("XDG_CONFIG_HOME"), m_session->root() + QStringLiteral("/config")},
+        {QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("X-Generic")},
+        {QStringLiteral("BROWSER"), QString()}};
     QProcess mime;
     QProcessEnvironment mimeEnv = QProcessEnvironment::systemEnvironment();
-    for (const QString &pair : env)
-        mimeEnv.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+    for (const auto &[name, value] : env) {
+        m_session->setEnvironment(name, value); // XDG_CONFIG_HOME is the session's already
+        mimeEnv.insert(name, value);
+    }
     mime.setProcessEnvironment(mimeEnv);
     mime.start(QStringLiteral("xdg-mime"),
                {QStringLiteral("default"), QStringLiteral("standin-browser.desktop"),

@@ -19,10 +19,10 @@
 // test: an X server and a system tray (testdesktop.h), a session bus with the
 // accessibility bus on it, the development daemon with its --log, the real
 // kestrix binary (a copy alone in a folder) with its own config, runtime,
-// temporary, pipe and program-data folders, and a stand-in browser that fetches
-// the loopback page it is handed and records where it leads. Controls are found by accessible role
-// and name and clicked with xdotool; the screen is read back with xdotool and
-// screenshots, the way a person sees it. Every process it starts dies with
+// temporary, pipe and program-data folders, and a stand-in browser that
+// fetches the loopback page it is handed and records where it leads. Controls
+// are found by accessible role and name and clicked with xdotool; the screen
+// is read back with xdotool and screenshots, the way a person sees it. Every process it starts dies with
 // the test; a failed test leaves its logs and a screenshot in the build
 // folder.
 class E2eSession

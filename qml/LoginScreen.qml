@@ -28,7 +28,7 @@ Item {
         return Math.min(2147483647, Math.max(0, Math.floor(expiry - Date.now())))
     }
 
-    // Forgets the sign-in under way, if there is one, and removes its page.
+    // Forgets the sign-in under way, if there is one, and closes its hand-off.
     function forgetSignIn() {
         signIn.end()
         countdown.stop()

@@ -2,10 +2,12 @@
 
 #include "app/loginurl.h"
 
-SignInFlow::SignInFlow(QString pageDir, Opener opener)
-    : m_pageDir(std::move(pageDir)), m_opener(std::move(opener))
+SignInFlow::SignInFlow(Handover handover, Opener opener)
+    : m_handover(handover), m_opener(std::move(opener))
 {
 }
+
+SignInFlow::~SignInFlow() = default;
 
 void SignInFlow::start()
 {
@@ -20,9 +22,16 @@ SignInFlow::Answer SignInFlow::offer(const QString &loginUrl, const QString &lin
     case State::Idle:
         return Answer::Ignored;
     case State::Open:
-        // The same offer again (a new expiry) is taken; another page is not
-        // opened over the one the user is looking at.
-        return !url.isEmpty() && url == m_url ? Answer::Updated : Answer::Ignored;
+        // Never a second page over the one the user is looking at: the same
+        // offer moves its expiry, a newer one takes the old one's place.
+        if (url.isEmpty())
+            return Answer::Ignored;
+        if (url == m_url)
+            return Answer::Updated;
+        m_url = url;
+        if (m_handoff)
+            m_handoff->setTarget(url, linkText);
+        return Answer::Replaced;
     case State::AwaitingPage:
         break;
     }
@@ -39,18 +48,18 @@ void SignInFlow::end()
 {
     m_state = State::Idle;
     m_url.clear();
-    m_page.reset();
+    m_handoff.reset();
 }
 
 bool SignInFlow::open(const QUrl &url, const QString &linkText)
 {
-    if (m_pageDir.isEmpty())
+    if (m_handover == Handover::Direct)
         return m_opener(url);
-    // With a private folder the URL is never handed over itself: without its
-    // page, the sign-in fails rather than show its code to other users.
-    m_page = SignInPage::create(m_pageDir, url, linkText);
-    if (!m_page || !m_opener(m_page->fileUrl())) {
-        m_page.reset();
+    // The URL itself is never handed over here: without the hand-off the
+    // sign-in fails rather than put its code on a command line.
+    m_handoff = std::make_unique<LoopbackHandoff>();
+    if (!m_handoff->open(url, linkText) || !m_opener(m_handoff->url())) {
+        m_handoff.reset();
         return false;
     }
     return true;

@@ -1,8 +1,5 @@
 #include "app/signinpage.h"
 
-#include <QFile>
-#include <QRandomGenerator>
-
 namespace {
 
 // For text and for double-quoted attribute values alike.
@@ -11,16 +8,6 @@ QString escaped(const QString &text)
     QString out = text.toHtmlEscaped();
     out.replace(QLatin1Char('\''), QLatin1String("&#39;"));
     return out;
-}
-
-QString randomName()
-{
-    quint32 words[4];
-    QRandomGenerator::system()->fillRange(words);
-    QString name = QStringLiteral("kestrix-signin-");
-    for (const quint32 word : words)
-        name += QStringLiteral("%1").arg(word, 8, 16, QLatin1Char('0'));
-    return name + QStringLiteral(".html");
 }
 
 } // namespace
@@ -39,30 +26,4 @@ QByteArray SignInPage::html(const QUrl &target, const QString &linkText)
                           "<body><p><a href=\"%1\">%2</a></p></body></html>\n")
         .arg(url, text)
         .toUtf8();
-}
-
-std::unique_ptr<SignInPage> SignInPage::create(const QString &dir, const QUrl &target,
-                                               const QString &linkText)
-{
-    if (dir.isEmpty() || !target.isValid())
-        return nullptr;
-    const QString path = dir + QLatin1Char('/') + randomName();
-    // NewOnly creates the file or fails: it never opens what is already
-    // there, a link included.
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner))
-        return nullptr;
-    const QByteArray text = html(target, linkText);
-    const bool written = file.write(text) == text.size() && file.flush();
-    file.close();
-    if (!written) {
-        QFile::remove(path);
-        return nullptr;
-    }
-    return std::unique_ptr<SignInPage>(new SignInPage(path));
-}
-
-SignInPage::~SignInPage()
-{
-    QFile::remove(m_path);
 }

@@ -2,27 +2,21 @@
 
 #include <QDesktopServices>
 
-#ifndef Q_OS_WIN
-#include "ipc/privateruntimedir_unix.h"
-#endif
-
 namespace {
 
-// Where the forwarding pages go. Windows has no per-user private folder
-// here, and opens the checked URL itself.
-QString pageDir()
-{
+// Windows hands the checked URL to the shell; elsewhere the browser gets the
+// page from the loopback hand-off.
+constexpr SignInFlow::Handover kHandover =
 #ifdef Q_OS_WIN
-    return {};
+    SignInFlow::Handover::Direct;
 #else
-    return privateRuntimeDir();
+    SignInFlow::Handover::Loopback;
 #endif
-}
 
 } // namespace
 
 SignInSession::SignInSession(QObject *parent)
     : QObject(parent),
-      m_flow(pageDir(), [](const QUrl &url) { return QDesktopServices::openUrl(url); })
+      m_flow(kHandover, [](const QUrl &url) { return QDesktopServices::openUrl(url); })
 {
 }

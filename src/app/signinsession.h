@@ -7,7 +7,7 @@
 
 // The login screen's sign-in: what it asked the daemon for, and what the
 // daemon's "browser_opened" may do about it (see SignInFlow). Lives as long as
-// the screen, and removes a sign-in's page when it goes.
+// the screen, and closes a sign-in's hand-off when it goes.
 class SignInSession : public QObject
 {
     Q_OBJECT
@@ -20,6 +20,7 @@ public:
         Opened = int(SignInFlow::Answer::Opened),
         Updated = int(SignInFlow::Answer::Updated),
         Failed = int(SignInFlow::Answer::Failed),
+        Replaced = int(SignInFlow::Answer::Replaced),
     };
     Q_ENUM(Answer)
 

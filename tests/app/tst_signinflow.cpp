@@ -1,8 +1,8 @@
 #include "app/signinflow.h"
+#include "app/signinpage.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include "loopbackclient.h"
+
 #include <QtTest>
 
 #include <memory>
@@ -10,31 +10,28 @@
 using Answer = SignInFlow::Answer;
 
 // A sign-in as the login screen drives it, with a browser that records what
-// it is handed, and a private folder for the forwarding pages.
+// it is handed.
 struct Fixture
 {
-    QTemporaryDir dir;
     QList<QUrl> opened;
     bool browserWorks = true;
     std::unique_ptr<SignInFlow> flow;
 
-    explicit Fixture(bool withPageDir = true)
+    explicit Fixture(SignInFlow::Handover handover = SignInFlow::Handover::Loopback)
+        : flow(std::make_unique<SignInFlow>(handover, [this](const QUrl &url) {
+              opened.append(url);
+              return browserWorks;
+          }))
     {
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        flow = std::make_unique<SignInFlow>(withPageDir ? dir.path() : QString(),
-                                            [this](const QUrl &url) {
-                                                opened.append(url);
-                                                return browserWorks;
-                                            });
     }
-    QStringList pages() const { return QDir(dir.path()).entryList(QDir::Files | QDir::System); }
-    // The URL the page last opened forwards to, read back from its link.
-    static QString forwardOf(const QUrl &page)
+    // Where the page at a hand-off's address forwards to, read back from its
+    // link as the browser fetches it; or what went wrong.
+    static QString forwardOf(const QUrl &handed)
     {
-        QFile file(page.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral("<unreadable>");
-        const QByteArray html = file.readAll();
+        const QByteArray response = loopbackGet(handed);
+        if (!response.startsWith("HTTP/1.1 200 "))
+            return QStringLiteral("<not served: %1>").arg(QString::fromLatin1(response.left(20)));
+        const QByteArray html = httpBody(response);
         const QByteArray start = "<a href=\"";
         const qsizetype from = html.indexOf(start);
         if (from < 0)
@@ -54,12 +51,13 @@ private slots:
     void unsolicitedOffersOpenNothing();
     void oneBrowserPerSignIn();
     void pageForwardsToTheCheckedUrl();
-    void pageRemovedWhenTheSignInEnds_data();
-    void pageRemovedWhenTheSignInEnds();
-    void eachSignInHasItsOwnPage();
+    void doubleClickOpensOnePage();
+    void newerOfferAfterThePageWasServed();
+    void handoffClosedWhenTheSignInEnds_data();
+    void handoffClosedWhenTheSignInEnds();
     void failures_data();
     void failures();
-    void withoutPrivateFolderTheUrlOpens();
+    void directHandoverOpensTheUrl();
 };
 
 static const QString kUrl = QStringLiteral("https://sign.example/login?code=KX-1");
@@ -70,19 +68,20 @@ void TestSignInFlow::unsolicitedOffersOpenNothing_data()
     QTest::addColumn<QString>("before"); // what happened first
     QTest::addColumn<QString>("url");    // then offered
     QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("served"); // where the page then forwards; empty: no page
 
-    QTest::newRow("never asked") << "" << kUrl << int(Answer::Ignored);
-    QTest::newRow("asked, then cancelled") << "start end" << kUrl << int(Answer::Ignored);
+    QTest::newRow("never asked") << "" << kUrl << int(Answer::Ignored) << "";
+    QTest::newRow("asked, then cancelled") << "start end" << kUrl << int(Answer::Ignored) << "";
     QTest::newRow("another page while one is open")
-        << "start offer" << kOther << int(Answer::Ignored);
-    QTest::newRow("the open page again") << "start offer" << kUrl << int(Answer::Updated);
+        << "start offer" << kOther << int(Answer::Replaced) << kOther;
+    QTest::newRow("the open page again") << "start offer" << kUrl << int(Answer::Updated) << kUrl;
     QTest::newRow("the open page, differently written")
         << "start offer"
-        << "HTTPS://SIGN.example/login?code=KX-1" << int(Answer::Updated);
+        << "HTTPS://SIGN.example/login?code=KX-1" << int(Answer::Updated) << kUrl;
     QTest::newRow("a refused page while one is open")
         << "start offer"
-        << "http://evil.example/" << int(Answer::Ignored);
-    QTest::newRow("after a refused page") << "start refused" << kUrl << int(Answer::Ignored);
+        << "http://evil.example/" << int(Answer::Ignored) << kUrl;
+    QTest::newRow("after a refused page") << "start refused" << kUrl << int(Answer::Ignored) << "";
 }
 
 void TestSignInFlow::unsolicitedOffersOpenNothing()
@@ -90,6 +89,7 @@ void TestSignInFlow::unsolicitedOffersOpenNothing()
     QFETCH(QString, before);
     QFETCH(QString, url);
     QFETCH(int, answer);
+    QFETCH(QString, served);
 
     Fixture f;
     for (const QString &step : before.split(u' ', Qt::SkipEmptyParts)) {
@@ -104,14 +104,16 @@ void TestSignInFlow::unsolicitedOffersOpenNothing()
                      Answer::Failed);
     }
     const qsizetype openedBefore = f.opened.size();
-    const QString pageBefore = f.flow->pagePath();
 
     QCOMPARE(int(f.flow->offer(url, QStringLiteral("Sign in"))), answer);
+    // Never a second browser.
     QCOMPARE(f.opened.size(), openedBefore);
-    // The page of the sign-in under way stays as it was.
-    QCOMPARE(f.flow->pagePath(), pageBefore);
-    if (!pageBefore.isEmpty())
-        QCOMPARE(Fixture::forwardOf(QUrl::fromLocalFile(pageBefore)), kUrl);
+    if (served.isEmpty()) {
+        QVERIFY(!f.flow->handoff());
+    } else {
+        QCOMPARE(f.flow->url(), QUrl(served));
+        QCOMPARE(Fixture::forwardOf(f.opened.constLast()), served);
+    }
 }
 
 void TestSignInFlow::oneBrowserPerSignIn()
@@ -128,15 +130,16 @@ void TestSignInFlow::oneBrowserPerSignIn()
         f.flow->offer(url, QString());
     }
     QCOMPARE(f.opened.size(), 1);
-    QCOMPARE(f.pages().size(), 1);
 
-    // A new sign-in opens its own page, once.
+    // A new sign-in opens its own page, once, at a new address.
+    const QUrl first = f.opened.constFirst();
     f.flow->start();
     QCOMPARE(f.flow->offer(kOther, QString()), Answer::Opened);
     QCOMPARE(f.flow->offer(kOther, QString()), Answer::Updated);
     QCOMPARE(f.opened.size(), 2);
+    QVERIFY(f.opened.constLast() != first);
     QCOMPARE(Fixture::forwardOf(f.opened.constLast()), kOther);
-    QCOMPARE(f.pages().size(), 1);
+    QCOMPARE(loopbackGet(first), QByteArray());
 }
 
 void TestSignInFlow::pageForwardsToTheCheckedUrl()
@@ -149,40 +152,78 @@ void TestSignInFlow::pageForwardsToTheCheckedUrl()
 
     QCOMPARE(f.opened.size(), 1);
     const QUrl handed = f.opened.constFirst();
-    // What the browser is given, and so what a command line shows: a file of
-    // the private folder, which says nothing of the code.
-    QVERIFY2(handed.isLocalFile(), qPrintable(handed.toString()));
-    QCOMPARE(QFileInfo(handed.toLocalFile()).absolutePath(), QDir(f.dir.path()).absolutePath());
+    // What the browser is given, and so what a command line shows: the
+    // hand-off's address, which says nothing of the code.
+    QCOMPARE(handed, f.flow->handoff()->url());
+    QVERIFY2(handed.toString().startsWith(QLatin1String("http://127.0.0.1:")),
+             qPrintable(handed.toString()));
     QVERIFY(!handed.toString().contains(QLatin1String("KX-9")));
-    QCOMPARE(handed.toLocalFile(), f.flow->pagePath());
+    QVERIFY(!handed.toString().contains(QLatin1String("sign.example")));
 
-    const QFileInfo page(handed.toLocalFile());
-    QVERIFY(page.isFile() && !page.isSymLink());
-    QCOMPARE(page.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
-             QFile::ReadOwner | QFile::WriteOwner);
-    QFile file(page.filePath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
     const QUrl checked(QStringLiteral("https://sign.example/a?code=KX-9&b='1'"));
-    QCOMPARE(file.readAll(), SignInPage::html(checked, QStringLiteral("Sign in")));
+    QCOMPARE(httpBody(loopbackGet(handed)), SignInPage::html(checked, QStringLiteral("Sign in")));
+    QVERIFY(f.flow->underWay());
 }
 
-void TestSignInFlow::pageRemovedWhenTheSignInEnds_data()
+// Two requests before the first offer comes (a double click): the first
+// offer opens the one page, the second takes its place there.
+void TestSignInFlow::doubleClickOpensOnePage()
+{
+    Fixture f;
+    f.flow->start();
+    f.flow->start();
+    QCOMPARE(f.flow->offer(kUrl, QString()), Answer::Opened);
+    QCOMPARE(f.flow->offer(kOther, QString()), Answer::Replaced);
+    QCOMPARE(f.opened.size(), 1);
+    QCOMPARE(f.flow->url(), QUrl(kOther));
+    QCOMPARE(Fixture::forwardOf(f.opened.constFirst()), kOther);
+}
+
+// Once the browser has its page, a newer offer is the one the screen counts
+// down to, and no second page opens for it.
+void TestSignInFlow::newerOfferAfterThePageWasServed()
+{
+    Fixture f;
+    f.flow->start();
+    QCOMPARE(f.flow->offer(kUrl, QString()), Answer::Opened);
+    QCOMPARE(Fixture::forwardOf(f.opened.constFirst()), kUrl);
+    QVERIFY(!f.flow->handoff()->isListening());
+
+    QCOMPARE(f.flow->offer(kOther, QString()), Answer::Replaced);
+    QCOMPARE(f.flow->url(), QUrl(kOther));
+    QCOMPARE(f.opened.size(), 1);
+    QVERIFY(!f.flow->handoff()->isListening());
+    QVERIFY(f.flow->underWay());
+}
+
+void TestSignInFlow::handoffClosedWhenTheSignInEnds_data()
 {
     QTest::addColumn<QString>("ending");
-    QTest::newRow("ended") << "end";
-    QTest::newRow("a new sign-in") << "start";
-    QTest::newRow("the screen goes") << "destroy";
+    QTest::addColumn<bool>("fetched"); // the browser had its page before
+    QTest::newRow("ended") << "end" << false;
+    QTest::newRow("ended after the page was fetched") << "end" << true;
+    QTest::newRow("a new sign-in") << "start" << false;
+    QTest::newRow("the screen goes") << "destroy" << false;
 }
 
-void TestSignInFlow::pageRemovedWhenTheSignInEnds()
+void TestSignInFlow::handoffClosedWhenTheSignInEnds()
 {
     QFETCH(QString, ending);
+    QFETCH(bool, fetched);
 
     Fixture f;
     f.flow->start();
     QCOMPARE(f.flow->offer(kUrl, QString()), Answer::Opened);
-    const QString page = f.flow->pagePath();
-    QVERIFY(QFile::exists(page));
+    const QUrl handed = f.opened.constFirst();
+    if (fetched)
+        QCOMPARE(Fixture::forwardOf(handed), kUrl);
+    // A browser that has connected and not asked yet.
+    QTcpSocket waiting;
+    if (!fetched) {
+        waiting.connectToHost(QHostAddress::LocalHost, quint16(handed.port()));
+        QVERIFY(waiting.waitForConnected(5000));
+        QTRY_COMPARE(f.flow->handoff()->connectionCount(), 1);
+    }
 
     if (ending == QLatin1String("end"))
         f.flow->end();
@@ -190,76 +231,68 @@ void TestSignInFlow::pageRemovedWhenTheSignInEnds()
         f.flow->start();
     else
         f.flow.reset();
-    QVERIFY(!QFile::exists(page));
-    QVERIFY(f.pages().isEmpty());
+
+    // Nobody listens there any more, and whoever was connected gets nothing.
+    QCOMPARE(loopbackGet(handed), QByteArray());
+    if (!fetched) {
+        waiting.write("GET " + handed.path().toLatin1() + " HTTP/1.1\r\n\r\n");
+        QTRY_COMPARE(waiting.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(waiting.readAll(), QByteArray());
+    }
     if (f.flow) {
         QVERIFY(!f.flow->underWay());
+        QVERIFY(!f.flow->handoff());
         QCOMPARE(f.flow->offer(kUrl, QString()),
                  ending == QLatin1String("start") ? Answer::Opened : Answer::Ignored);
     }
-}
-
-void TestSignInFlow::eachSignInHasItsOwnPage()
-{
-    // Two at once (as two copies of the interface might): neither takes the
-    // other's file.
-    Fixture f;
-    SignInFlow second(f.dir.path(), [](const QUrl &) { return true; });
-    f.flow->start();
-    second.start();
-    QCOMPARE(f.flow->offer(kUrl, QString()), Answer::Opened);
-    QCOMPARE(second.offer(kOther, QString()), Answer::Opened);
-    QVERIFY(f.flow->pagePath() != second.pagePath());
-    QCOMPARE(Fixture::forwardOf(QUrl::fromLocalFile(f.flow->pagePath())), kUrl);
-    QCOMPARE(Fixture::forwardOf(QUrl::fromLocalFile(second.pagePath())), kOther);
-    QVERIFY(QFileInfo(f.flow->pagePath()).fileName().size() > 32);
 }
 
 void TestSignInFlow::failures_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<bool>("browserWorks");
-    QTest::addColumn<bool>("folderGone");
     QTest::addColumn<int>("opens"); // how often the browser was asked
 
-    QTest::newRow("refused: file") << "file:///etc/passwd" << true << false << 0;
-    QTest::newRow("refused: user info") << "https://a@sign.example/" << true << false << 0;
-    QTest::newRow("refused: plain http") << "http://sign.example/" << true << false << 0;
-    QTest::newRow("refused: empty") << "" << true << false << 0;
-    QTest::newRow("no browser") << kUrl << false << false << 1;
-    QTest::newRow("folder gone") << kUrl << true << true << 0;
+    QTest::newRow("refused: file") << "file:///etc/passwd" << true << 0;
+    QTest::newRow("refused: user info") << "https://a@sign.example/" << true << 0;
+    QTest::newRow("refused: plain http") << "http://sign.example/" << true << 0;
+    QTest::newRow("refused: empty") << "" << true << 0;
+    QTest::newRow("no browser") << kUrl << false << 1;
 }
 
 void TestSignInFlow::failures()
 {
     QFETCH(QString, url);
     QFETCH(bool, browserWorks);
-    QFETCH(bool, folderGone);
     QFETCH(int, opens);
 
     Fixture f;
     f.browserWorks = browserWorks;
-    if (folderGone)
-        QVERIFY(f.dir.remove());
     f.flow->start();
     QCOMPARE(f.flow->offer(url, QString()), Answer::Failed);
     QCOMPARE(f.opened.size(), opens);
-    // Nothing is left behind, and the sign-in is over.
-    QVERIFY(f.pages().isEmpty());
-    QVERIFY(f.flow->pagePath().isEmpty());
+    // Nothing is left listening, and the sign-in is over.
+    QVERIFY(!f.flow->handoff());
+    if (opens > 0)
+        QCOMPARE(loopbackGet(f.opened.constFirst()), QByteArray());
+    // Never the URL itself, even when the hand-off's address could not be opened.
+    for (const QUrl &handed : std::as_const(f.opened))
+        QVERIFY(!handed.toString().contains(QLatin1String("sign.example")));
     QVERIFY(!f.flow->awaitingPage() && !f.flow->underWay());
     QCOMPARE(f.flow->offer(kUrl, QString()), Answer::Ignored);
     QCOMPARE(f.opened.size(), opens);
 }
 
-void TestSignInFlow::withoutPrivateFolderTheUrlOpens()
+// Where the shell is handed the URL itself (Windows).
+void TestSignInFlow::directHandoverOpensTheUrl()
 {
-    Fixture f(false);
+    Fixture f(SignInFlow::Handover::Direct);
     f.flow->start();
     QCOMPARE(f.flow->offer(QStringLiteral("HTTPS://Sign.Example/a"), QString()), Answer::Opened);
     QCOMPARE(f.opened, QList<QUrl>{QUrl(QStringLiteral("https://sign.example/a"))});
-    QVERIFY(f.pages().isEmpty());
+    QVERIFY(!f.flow->handoff());
     QCOMPARE(f.flow->offer(QStringLiteral("https://sign.example/a"), QString()), Answer::Updated);
+    QCOMPARE(f.flow->offer(QStringLiteral("https://sign.example/b"), QString()), Answer::Replaced);
     QCOMPARE(f.opened.size(), 1);
 }
 

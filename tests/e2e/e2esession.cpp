@@ -58,16 +58,21 @@ E2eSession::E2eSession()
     m_appPath = privateAppCopy(QStringLiteral(KESTRIX_BINARY), m_dir.path());
 
     // The browser: records where each page it is handed leads, and opens
-    // nothing. The interface hands it a private page that forwards to the
-    // sign-in URL: what is recorded is the page's link, unescaped, or the
-    // page's name when it could not be read.
+    // nothing. The interface hands it the address of a page on the loopback
+    // that forwards to the sign-in URL: what is recorded is the page's link,
+    // unescaped, or what went wrong when it could not be fetched.
     addStandIn(QStringLiteral("xdg-open"), R"sh(#!/bin/sh
 case "$1" in
-file://*)
-    page=${1#file://}
-    sed -n 's/.*<a href="\([^"]*\)".*/\1/p' "$page" 2>/dev/null |
-        sed "s/&#39;/'/g; s/&quot;/\"/g; s/&lt;/</g; s/&gt;/>/g; s/&amp;/\&/g" |
-        grep . || printf 'unreadable %s\n' "$1" ;;
+http://127.0.0.1:*)
+    /usr/bin/python3 -I -c '
+import html, re, sys, urllib.request
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+try:
+    page = opener.open(sys.argv[1], timeout=10).read().decode("utf-8")
+    print(html.unescape(re.search("<a href=\"([^\"]*)\"", page).group(1)))
+except Exception as e:
+    print("unfetched", sys.argv[1], type(e).__name__)
+' "$1" ;;
 *) printf '%s\n' "$1" ;;
 esac >> ")sh" + m_dir.filePath("opened-urls").toUtf8() +
                                                "\"\n");
@@ -873,7 +878,10 @@ bool E2eSession::signIn()
         return false;
     if (!QTest::qWaitFor([&] { return openedUrls().size() > urlsBefore; }, kStartTimeoutMs))
         return fail("sign-in: no page was opened in the browser");
-    if (!openedUrls().constLast().startsWith(QStringLiteral("http://127.0.0.1:")))
+    // Where the hand-off's page led the browser: the daemon's sign-in page.
+    static const QRegularExpression daemonPage(
+        QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/login/"));
+    if (!daemonPage.match(openedUrls().constLast()).hasMatch())
         return fail("sign-in: the page opened is not the daemon's");
     if (!QTest::qWaitFor([&] { return showsSignedIn(); }, kStartTimeoutMs))
         return fail("sign-in: the window did not move on to the signed-in screens");

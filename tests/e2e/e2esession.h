@@ -19,10 +19,10 @@
 // test: an X server and a system tray (testdesktop.h), a session bus with the
 // accessibility bus on it, the development daemon with its --log, the real
 // kestrix binary (a copy alone in a folder) with its own config, runtime,
-// temporary, pipe and program-data folders, and a stand-in browser that only
-// records the URLs it is asked to open. Controls are found by accessible role
-// and name and clicked with xdotool; the screen is read back with xdotool and
-// screenshots, the way a person sees it. Every process it starts dies with
+// temporary, pipe and program-data folders, and a stand-in browser that
+// fetches the loopback page it is handed and records where it leads. Controls
+// are found by accessible role and name and clicked with xdotool; the screen
+// is read back with xdotool and screenshots, the way a person sees it. Every process it starts dies with
 // the test; a failed test leaves its logs and a screenshot in the build
 // folder.
 class E2eSession
@@ -161,8 +161,8 @@ public:
     const char *failure() const { return m_failure.constData(); }
 
     // The --auto-login delay for a daemon that signs in: time for the stand-in
-    // browser to read the page it was handed before the sign-in completes and
-    // the page is removed.
+    // browser to fetch the page it was handed before the sign-in completes and
+    // the hand-off closes.
     static inline const QString kAutoLoginSecs = QStringLiteral("1");
 
     // Signs in the way a person does: the login screen's button (found by

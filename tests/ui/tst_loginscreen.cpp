@@ -1,37 +1,52 @@
 #include "uifixture.h"
 
+#include "loopbackclient.h"
+
 #include <QDateTime>
 #include <QDesktopServices>
 
 #include <climits>
 
 // Stands in for the browser: records what the interface hands to the desktop
-// and, for a forwarding page, where it forwards to (read while it exists).
+// and, for the loopback hand-off's address, where its page forwards to. The
+// page is fetched when a test first asks where the browser landed (the
+// interface serves it from the test's own event loop), and only once, as a
+// browser would.
 class UrlSink : public QObject
 {
     Q_OBJECT
 public:
     QList<QUrl> handed;
-    QList<QUrl> opened; // where the browser lands
-public slots:
-    void open(const QUrl &url)
+    // Where the browser lands.
+    QList<QUrl> opened()
     {
-        handed.append(url);
-        opened.append(url.isLocalFile() ? forwardOf(url.toLocalFile()) : url);
+        while (m_landed.size() < handed.size()) {
+            const QUrl url = handed.at(m_landed.size());
+            m_landed.append(isHandoff(url) ? forwardOf(url) : url);
+        }
+        return m_landed;
     }
+    static bool isHandoff(const QUrl &url)
+    {
+        return url.scheme() == QLatin1String("http") && url.host() == QLatin1String("127.0.0.1") &&
+               url.path().size() > 20;
+    }
+public slots:
+    void open(const QUrl &url) { handed.append(url); }
 
 private:
-    static QUrl forwardOf(const QString &page)
+    static QUrl forwardOf(const QUrl &handoff)
     {
-        QFile file(page);
-        if (!file.open(QIODevice::ReadOnly))
-            return QUrl(QStringLiteral("unreadable:") + page);
-        const QByteArray html = file.readAll();
+        const QByteArray response = loopbackGet(handoff);
+        if (!response.startsWith("HTTP/1.1 200 "))
+            return QUrl(QStringLiteral("unserved:") + handoff.toString());
+        const QByteArray html = httpBody(response);
         const QByteArray start = "<a href=\"";
         const qsizetype from = html.indexOf(start) + start.size();
         const QByteArray href = html.mid(from, html.indexOf('"', from) - from);
         return QUrl(QString::fromUtf8(href).replace(QLatin1String("&amp;"), QLatin1String("&")));
     }
+    QList<QUrl> m_landed;
 };
 
 // The sign-in screen as the shell drives it from the daemon's events.
@@ -48,7 +63,9 @@ private slots:
     void pastOrUnparsableExpiryIsExpired_data();
     void pastOrUnparsableExpiryIsExpired();
     void farExpiryIsClamped();
-    void laterOffersOnlyMoveTheExpiry();
+    void sameOfferOnlyMovesTheExpiry();
+    void newerOfferReplacesTheOneServed();
+    void doubleClickOpensOnePage();
     void onlySafeUrlsAreOpened_data();
     void onlySafeUrlsAreOpened();
     void failedPageShownUntilTheNextSignIn_data();
@@ -56,8 +73,8 @@ private slots:
     void unaskedOffersAreIgnored_data();
     void unaskedOffersAreIgnored();
     void pageStaysPrivate();
-    void pageRemovedWhenTheSignInEnds_data();
-    void pageRemovedWhenTheSignInEnds();
+    void handoffClosedWhenTheSignInEnds_data();
+    void handoffClosedWhenTheSignInEnds();
     void buttons_data();
     void buttons();
     void loginFailedReturnsToIdle();
@@ -81,10 +98,15 @@ private:
         ui.click(ui.item(QStringLiteral("signInButton")));
         return ui.waitForCommand("{\"cmd\":\"login_start\"}");
     }
-    static QStringList pages()
+    // Whether anybody still listens at the hand-off's address the browser was
+    // handed last (without fetching its page).
+    bool handoffListening() const
     {
-        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
-            .entryList({QStringLiteral("*.html")}, QDir::Files | QDir::System);
+        if (m_sink->handed.isEmpty())
+            return false;
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, quint16(m_sink->handed.constLast().port()));
+        return probe.waitForConnected(2000);
     }
     static QString state(UiShell &ui)
     {
@@ -106,7 +128,6 @@ private:
 
 void TestLoginScreen::init()
 {
-    QVERIFY(pages().isEmpty());
     m_sink = new UrlSink;
     for (const QString &scheme : m_schemes)
         QDesktopServices::setUrlHandler(scheme, m_sink, "open");
@@ -168,12 +189,12 @@ void TestLoginScreen::runOutCancelsAndReturnsToIdle()
     QVERIFY(ui.deliver(browserOpened("https://sign.example/a", inMs(4500))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
     QVERIFY(!ui.daemon.lines().contains("{\"cmd\":\"login_cancel\"}"));
-    QCOMPARE(pages().size(), 1);
+    QVERIFY(handoffListening());
 
     QVERIFY(ui.waitForCommand("{\"cmd\":\"login_cancel\"}", 10000));
     QCOMPARE(state(ui), QStringLiteral("idle"));
     QCOMPARE(ui.screenItem()->property("remainingMs").toInt(), 0);
-    QVERIFY(pages().isEmpty());
+    QVERIFY(!handoffListening());
 
     // A second attempt on the same screen counts down afresh.
     ui.daemon.clearLines();
@@ -205,7 +226,7 @@ void TestLoginScreen::pastOrUnparsableExpiryIsExpired()
     QCOMPARE(ui.screenItem()->property("remainingMs").toInt(), 0);
     QVERIFY(!UiShell::shown(ui.item(QStringLiteral("countdownLine"))));
     // The browser is opened all the same.
-    QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(QStringLiteral("https://sign.example/x"))});
+    QCOMPARE(m_sink->opened(), QList<QUrl>{QUrl(QStringLiteral("https://sign.example/x"))});
 }
 
 void TestLoginScreen::farExpiryIsClamped()
@@ -221,9 +242,8 @@ void TestLoginScreen::farExpiryIsClamped()
              QStringLiteral("Expires in 35791:23"));
 }
 
-// One sign-in opens one browser: the same page offered again only moves its
-// expiry, and another page while one is open changes nothing.
-void TestLoginScreen::laterOffersOnlyMoveTheExpiry()
+// The same page offered again only moves its expiry.
+void TestLoginScreen::sameOfferOnlyMovesTheExpiry()
 {
     UiShell ui;
     QVERIFY(ui.start(false));
@@ -235,17 +255,61 @@ void TestLoginScreen::laterOffersOnlyMoveTheExpiry()
     QQuickItem *login = ui.screenItem();
     QCOMPARE(login->property("loginUrl").toString(), QStringLiteral("https://sign.example/first"));
     QCOMPARE(login->property("expiresAt").toString(), QString::fromUtf8(secondExpiry));
-    int remaining = login->property("remainingMs").toInt();
+    const int remaining = login->property("remainingMs").toInt();
     QVERIFY2(remaining > 150000 && remaining <= 180000, QByteArray::number(remaining));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
+    QCOMPARE(m_sink->handed.size(), 1);
+    QCOMPARE(m_sink->opened(), QList<QUrl>{QUrl(QStringLiteral("https://sign.example/first"))});
+}
 
-    QVERIFY(ui.deliver(browserOpened("https://sign.example/second", inMs(900000))));
-    QCOMPARE(login->property("loginUrl").toString(), QStringLiteral("https://sign.example/first"));
-    QCOMPARE(login->property("expiresAt").toString(), QString::fromUtf8(secondExpiry));
-    remaining = login->property("remainingMs").toInt();
+// A newer offer while a sign-in is open is the one that counts: its URL,
+// expiry and countdown replace the old ones, and it is the page the browser
+// gets; no second browser opens for it.
+void TestLoginScreen::newerOfferReplacesTheOneServed()
+{
+    UiShell ui;
+    QVERIFY(ui.start(false));
+    QVERIFY(askForSignIn(ui));
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/first", inMs(600000))));
+    QCOMPARE(ui.screenItem()->property("remainingMs").toInt() > 500000, true);
+    const QByteArray newerExpiry = inMs(180000);
+    QVERIFY(ui.deliver(browserOpened("https://sign.example/second", newerExpiry)));
+
+    QQuickItem *login = ui.screenItem();
+    QCOMPARE(login->property("loginUrl").toString(), QStringLiteral("https://sign.example/second"));
+    QCOMPARE(login->property("expiresAt").toString(), QString::fromUtf8(newerExpiry));
+    const int remaining = login->property("remainingMs").toInt();
     QVERIFY2(remaining > 150000 && remaining <= 180000, QByteArray::number(remaining));
-    QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(QStringLiteral("https://sign.example/first"))});
-    QCOMPARE(pages().size(), 1);
+    QVERIFY(login->findChild<QObject *>(QStringLiteral("countdown"))->property("running").toBool());
+    // Counted down from the newer expiry (three minutes), not the first (ten).
+    QVERIFY(ui.item(QStringLiteral("countdownLine"))
+                ->property("text")
+                .toString()
+                .contains(QRegularExpression(QStringLiteral("^Expires in (2:\\d\\d|3:00)$"))));
+    QCOMPARE(state(ui), QStringLiteral("waiting"));
+    QCOMPARE(m_sink->handed.size(), 1);
+    QCOMPARE(m_sink->opened(), QList<QUrl>{QUrl(QStringLiteral("https://sign.example/second"))});
+}
+
+// Two clicks before the daemon answers send two requests; their two offers
+// open one page, which forwards to the newer one.
+void TestLoginScreen::doubleClickOpensOnePage()
+{
+    UiShell ui;
+    QVERIFY(ui.start(false));
+    QVERIFY(ui.show());
+    QQuickItem *button = ui.item(QStringLiteral("signInButton"));
+    ui.click(button);
+    ui.click(button);
+    QTRY_COMPARE(ui.daemon.lines().count("{\"cmd\":\"login_start\"}"), 2);
+    QVERIFY(ui.deliver({browserOpened("https://sign.example/one", inMs(300000)),
+                        browserOpened("https://sign.example/two", inMs(300000))}));
+
+    QCOMPARE(m_sink->handed.size(), 1);
+    QCOMPARE(ui.screenItem()->property("loginUrl").toString(),
+             QStringLiteral("https://sign.example/two"));
+    QCOMPARE(m_sink->opened(), QList<QUrl>{QUrl(QStringLiteral("https://sign.example/two"))});
+    QCOMPARE(state(ui), QStringLiteral("waiting"));
 }
 
 void TestLoginScreen::onlySafeUrlsAreOpened_data()
@@ -282,10 +346,10 @@ void TestLoginScreen::onlySafeUrlsAreOpened()
     ui.daemon.clearLines();
     QVERIFY(ui.deliver(browserOpened(url, inMs(300000))));
 
-    QCOMPARE(m_sink->opened.size(), opened ? 1 : 0);
+    QCOMPARE(m_sink->opened().size(), opened ? 1 : 0);
     const QByteArray cancel = "{\"cmd\":\"login_cancel\"}";
     if (opened) {
-        QCOMPARE(m_sink->opened.constFirst(), QUrl(QString::fromUtf8(url)));
+        QCOMPARE(m_sink->opened().constFirst(), QUrl(QString::fromUtf8(url)));
         QCOMPARE(state(ui), QStringLiteral("waiting"));
         QVERIFY(!UiShell::shown(ui.item(QStringLiteral("pageFailedLine"))));
         QVERIFY(!ui.daemon.lines().contains(cancel));
@@ -296,7 +360,7 @@ void TestLoginScreen::onlySafeUrlsAreOpened()
         QVERIFY(UiShell::shown(ui.item(QStringLiteral("pageFailedLine"))));
         QVERIFY(ui.waitForCommand(cancel));
         QCOMPARE(ui.screenItem()->property("loginUrl").toString(), QString());
-        QVERIFY(pages().isEmpty());
+        QVERIFY(m_sink->handed.isEmpty());
     }
 }
 
@@ -331,7 +395,7 @@ void TestLoginScreen::failedPageShownUntilTheNextSignIn()
     QVERIFY(!UiShell::shown(line));
     QVERIFY(ui.deliver(browserOpened("https://sign.example/", inMs(300000))));
     QCOMPARE(state(ui), QStringLiteral("waiting"));
-    QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(QStringLiteral("https://sign.example/"))});
+    QCOMPARE(m_sink->opened(), QList<QUrl>{QUrl(QStringLiteral("https://sign.example/"))});
 }
 
 // Only a sign-in asked for here may open a browser, and only once: offers
@@ -365,7 +429,7 @@ void TestLoginScreen::unaskedOffersAreIgnored()
             QVERIFY(ui.deliver("{\"type\":\"login_failed\",\"error\":\"denied\"}"));
     }
     QCOMPARE(state(ui), QStringLiteral("idle"));
-    const qsizetype openedBefore = m_sink->opened.size();
+    const qsizetype openedBefore = m_sink->opened().size();
     const bool failedShown = UiShell::shown(ui.item(QStringLiteral("pageFailedLine")));
     const QString urlBefore = ui.screenItem()->property("loginUrl").toString();
 
@@ -374,15 +438,15 @@ void TestLoginScreen::unaskedOffersAreIgnored()
         flood.append(browserOpened("https://sign.example/" + QByteArray::number(i), inMs(300000)));
     QVERIFY(ui.deliver(flood));
 
-    QCOMPARE(m_sink->opened.size(), openedBefore);
+    QCOMPARE(m_sink->opened().size(), openedBefore);
     QCOMPARE(state(ui), QStringLiteral("idle"));
     QCOMPARE(ui.screenItem()->property("loginUrl").toString(), urlBefore);
     QCOMPARE(UiShell::shown(ui.item(QStringLiteral("pageFailedLine"))), failedShown);
-    QVERIFY(pages().isEmpty());
+    QVERIFY(!handoffListening());
 }
 
-// The browser is handed a private file, not the URL: a command line shows
-// nothing of the sign-in code.
+// The browser is handed the hand-off's address on this machine's loopback,
+// not the URL: a command line shows nothing of the sign-in code.
 void TestLoginScreen::pageStaysPrivate()
 {
     UiShell ui;
@@ -392,17 +456,16 @@ void TestLoginScreen::pageStaysPrivate()
 
     QCOMPARE(m_sink->handed.size(), 1);
     const QUrl handed = m_sink->handed.constFirst();
-    QVERIFY2(handed.isLocalFile(), qPrintable(handed.toString()));
+    QVERIFY2(UrlSink::isHandoff(handed), qPrintable(handed.toString()));
     QVERIFY(!handed.toString().contains(QLatin1String("KX-4821")));
-    QCOMPARE(QFileInfo(handed.toLocalFile()).absolutePath(),
-             QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).absolutePath());
-    QCOMPARE(QFileInfo(handed.toLocalFile()).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
-             QFile::ReadOwner | QFile::WriteOwner);
-    QCOMPARE(m_sink->opened,
+    QVERIFY(!handed.toString().contains(QLatin1String("sign.example")));
+    QCOMPARE(m_sink->opened(),
              QList<QUrl>{QUrl(QStringLiteral("https://sign.example/device?code=KX-4821"))});
+    // Served once: the address is worth nothing afterwards.
+    QCOMPARE(loopbackGet(handed), QByteArray());
 }
 
-void TestLoginScreen::pageRemovedWhenTheSignInEnds_data()
+void TestLoginScreen::handoffClosedWhenTheSignInEnds_data()
 {
     QTest::addColumn<QByteArray>("event"); // from the daemon; empty: a button
     QTest::addColumn<QString>("button");
@@ -412,7 +475,7 @@ void TestLoginScreen::pageRemovedWhenTheSignInEnds_data()
     QTest::newRow("signed in by a status") << UiShell::status("disconnected") << "";
 }
 
-void TestLoginScreen::pageRemovedWhenTheSignInEnds()
+void TestLoginScreen::handoffClosedWhenTheSignInEnds()
 {
     QFETCH(QByteArray, event);
     QFETCH(QString, button);
@@ -421,13 +484,14 @@ void TestLoginScreen::pageRemovedWhenTheSignInEnds()
     QVERIFY(ui.start(false));
     QVERIFY(askForSignIn(ui));
     QVERIFY(ui.deliver(browserOpened("https://sign.example/x", inMs(300000))));
-    QCOMPARE(pages().size(), 1);
+    QVERIFY(handoffListening());
 
     if (!event.isEmpty())
         QVERIFY(ui.deliver(event));
     else
         ui.click(ui.item(button));
-    QTRY_VERIFY(pages().isEmpty());
+    QTRY_VERIFY(!handoffListening());
+    QCOMPARE(loopbackGet(m_sink->handed.constFirst()), QByteArray());
 }
 
 void TestLoginScreen::buttons_data()

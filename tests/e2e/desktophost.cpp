@@ -14,10 +14,11 @@
 
 namespace {
 
-// GNOME Shell with software GL needs far longer on a loaded machine than a
-// Qt panel does.
+// GNOME Shell with software GL, and Plasma loading its modules, need far
+// longer on a loaded machine than a lone panel does.
 constexpr int kLxqtStartMs = 20000;
 constexpr int kGnomeStartMs = 90000;
+constexpr int kPlasmaStartMs = 60000;
 
 const QString kAppIndicator = QStringLiteral("ubuntu-appindicators@ubuntu.com");
 
@@ -41,6 +42,10 @@ QString E2eSession::hostName(Host host)
         return QStringLiteral("lxqt-panel");
     case Host::GnomeShell:
         return QStringLiteral("gnome-shell");
+    case Host::Plasma:
+        return QStringLiteral("plasma");
+    case Host::MatePanel:
+        return QStringLiteral("mate-panel");
     }
     return {};
 }
@@ -76,7 +81,24 @@ bool E2eSession::startHost(Host host, QString *error)
         *error = QStringLiteral("no session bus for the panel: ") + m_controlsFailure;
         return false;
     }
-    const bool started = host == Host::LxqtPanel ? startLxqtPanel(error) : startGnomeShell(error);
+    bool started = false;
+    switch (host) {
+    case Host::LxqtPanel:
+        started = startLxqtPanel(error);
+        break;
+    case Host::GnomeShell:
+        started = startGnomeShell(error);
+        break;
+    case Host::Plasma:
+        started = startPlasma(error);
+        break;
+    case Host::MatePanel:
+        started = startMatePanel(error);
+        break;
+    case Host::None:
+    case Host::Trayer:
+        break;
+    }
     if (started)
         m_host = host;
     return started;
@@ -93,6 +115,10 @@ QRect E2eSession::hostIconArea() const
         // The top bar's right part, where indicators go: the clock in its
         // middle changes by itself.
         return {760, 0, 520, 30};
+    case Host::Plasma: // its default panel: 44 px along the bottom
+        return {0, 756, 1280, 44};
+    case Host::MatePanel: // its default top panel, the notification area near its right end
+        return {640, 0, 640, 24};
     case Host::None:
         break;
     }
@@ -114,7 +140,9 @@ bool E2eSession::nameHasOwner(const QString &name) const
 
 bool E2eSession::waitForWatcher(QProcess *host, QString *error)
 {
-    const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs : kLxqtStartMs;
+    const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs
+                        : m_host == Host::Plasma   ? kPlasmaStartMs
+                                                   : kLxqtStartMs;
     const bool up = QTest::qWaitFor(
         [&] {
             if (host->state() != QProcess::Running)
@@ -157,21 +185,58 @@ bool E2eSession::startLxqtPanel(QString *error)
     m_host = Host::LxqtPanel;
     if (!waitForWatcher(panel, error))
         return false;
+    return waitForPanelWindow(QStringLiteral("lxqt-panel"), error);
+}
+
+bool E2eSession::waitForPanelWindow(const QString &className, QString *error)
+{
     // Its window, and the window manager's list the taskbar reads.
     const bool drawn = QTest::qWaitFor(
         [&] {
             int code = 1;
             run(QStringLiteral("xdotool"),
                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                 QStringLiteral("--classname"), QStringLiteral("lxqt-panel")},
+                 QStringLiteral("--classname"), className},
                 &code);
             QList<qulonglong> ignored;
             return code == 0 && managedAppWindows(&ignored);
         },
         kLxqtStartMs);
     if (!drawn)
-        *error = QStringLiteral("lxqt-panel showed no panel, or openbox did not manage windows");
+        *error =
+            className + QStringLiteral(" showed no panel, or no window manager listed windows");
     return drawn;
+}
+
+bool E2eSession::startSystemBus(QString *error)
+{
+    // The desktop must neither reach nor disturb the machine's system bus.
+    // Nothing is activated on this one, so each question fails at once.
+    const QString runtime = environment().value(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString systemConfig = m_dir.filePath(QStringLiteral("system-bus.conf"));
+    if (!writeFile(systemConfig,
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n  <type>system</type>\n  <listen>unix:dir=" +
+                       runtime.toUtf8() +
+                       "</listen>\n  <auth>EXTERNAL</auth>\n"
+                       "  <policy context=\"default\">\n"
+                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                       "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
+                       "  </policy>\n</busconfig>\n")) {
+        *error = QStringLiteral("cannot write the system bus configuration");
+        return false;
+    }
+    QProcess *systemBus = spawn(QStringLiteral("dbus-daemon"),
+                                {QStringLiteral("--config-file=") + systemConfig,
+                                 QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!QTest::qWaitFor([&] { return systemBus->canReadLine(); }, kLxqtStartMs)) {
+        *error = QStringLiteral("the private system bus did not start");
+        return false;
+    }
+    setEnvironment(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                   QString::fromUtf8(systemBus->readLine().trimmed()));
+    return true;
 }
 
 bool E2eSession::startGnomeShell(QString *error)
@@ -209,32 +274,8 @@ bool E2eSession::startGnomeShell(QString *error)
     // Left by a shell that crashed at start-up, it turns every extension off.
     QFile::remove(runtime + QStringLiteral("/gnome-shell-disable-extensions"));
 
-    // A system bus of the session's own: the shell asks it for logind,
-    // accounts and the like, and must neither reach nor disturb the
-    // machine's. Nothing is activated on it, so each question fails at once.
-    const QString systemConfig = m_dir.filePath(QStringLiteral("system-bus.conf"));
-    if (!writeFile(systemConfig,
-                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig>\n  <type>system</type>\n  <listen>unix:dir=" +
-                       runtime.toUtf8() +
-                       "</listen>\n  <auth>EXTERNAL</auth>\n"
-                       "  <policy context=\"default\">\n"
-                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                       "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
-                       "  </policy>\n</busconfig>\n")) {
-        *error = QStringLiteral("cannot write the system bus configuration");
+    if (!startSystemBus(error))
         return false;
-    }
-    QProcess *systemBus = spawn(QStringLiteral("dbus-daemon"),
-                                {QStringLiteral("--config-file=") + systemConfig,
-                                 QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    if (!QTest::qWaitFor([&] { return systemBus->canReadLine(); }, kLxqtStartMs)) {
-        *error = QStringLiteral("the private system bus did not start");
-        return false;
-    }
-    setEnvironment(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
-                   QString::fromUtf8(systemBus->readLine().trimmed()));
 
     QProcessEnvironment desktop;
     desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
@@ -270,6 +311,45 @@ bool E2eSession::startGnomeShell(QString *error)
         return false;
     }
     return shell->state() == QProcess::Running && startGnomeNotifications(error);
+}
+
+bool E2eSession::startPlasma(QString *error)
+{
+    if (hostMissing(
+            {QStringLiteral("plasmashell"), QStringLiteral("kwin_x11"), QStringLiteral("kded5")},
+            error) ||
+        !startSystemBus(error))
+        return false;
+    // kded5 serves the StatusNotifierWatcher only in a full Plasma session.
+    QProcessEnvironment desktop;
+    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
+    desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+    desktop.insert(QStringLiteral("XDG_SESSION_DESKTOP"), QStringLiteral("KDE"));
+    desktop.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
+    desktop.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("5"));
+    spawn(QStringLiteral("kwin_x11"), {QStringLiteral("--replace")}, {}, desktop);
+    QProcess *kded = spawn(QStringLiteral("kded5"), {}, {}, desktop);
+    QProcess *shell =
+        spawn(QStringLiteral("plasmashell"), {QStringLiteral("--no-respawn")}, {}, desktop);
+    m_host = Host::Plasma;
+    return waitForWatcher(kded, error) &&
+           waitForPanelWindow(QStringLiteral("plasmashell"), error) &&
+           shell->state() == QProcess::Running;
+}
+
+bool E2eSession::startMatePanel(QString *error)
+{
+    if (hostMissing({QStringLiteral("mate-panel"), QStringLiteral("openbox")}, error))
+        return false;
+    QProcessEnvironment desktop;
+    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("MATE"));
+    desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+    spawn(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, desktop);
+    // Its default layout: a top panel with the notification area, which
+    // serves the StatusNotifierWatcher as well as the X11 tray.
+    QProcess *panel = spawn(QStringLiteral("mate-panel"), {}, {}, desktop);
+    m_host = Host::MatePanel;
+    return waitForWatcher(panel, error) && waitForPanelWindow(QStringLiteral("mate-panel"), error);
 }
 
 bool E2eSession::waitForNotifications(QProcess *server, const QString &failure, QString *error)

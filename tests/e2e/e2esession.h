@@ -40,6 +40,8 @@ public:
         Trayer,
         LxqtPanel,  // lxqt-panel with only its status-notifier plugin, under openbox
         GnomeShell, // GNOME Shell on X11 with the AppIndicator extension
+        Plasma,     // plasmashell under kwin_x11, kded5 serving the watcher
+        MatePanel,  // mate-panel with its notification area, under openbox
     };
     static QString hostName(Host host);
 
@@ -216,6 +218,14 @@ private:
     // desktophost.cpp: each host on the running X server and session bus.
     bool startLxqtPanel(QString *error);
     bool startGnomeShell(QString *error);
+    bool startPlasma(QString *error);
+    bool startMatePanel(QString *error);
+    // A system bus of the session's own, nothing activatable on it, for
+    // desktops that ask it for logind, accounts and the like.
+    bool startSystemBus(QString *error);
+    // Until a window of that class is shown and the window manager lists
+    // windows (the taskbar's list).
+    bool waitForPanelWindow(const QString &className, QString *error);
     bool waitForWatcher(QProcess *host, QString *error);
     // GNOME's org.freedesktop.Notifications service, which a GNOME session
     // bus would activate.

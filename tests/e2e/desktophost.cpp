@@ -46,6 +46,8 @@ QString E2eSession::hostName(Host host)
         return QStringLiteral("plasma");
     case Host::MatePanel:
         return QStringLiteral("mate-panel");
+    case Host::Cinnamon:
+        return QStringLiteral("cinnamon");
     }
     return {};
 }
@@ -95,6 +97,9 @@ bool E2eSession::startHost(Host host, QString *error)
     case Host::MatePanel:
         started = startMatePanel(error);
         break;
+    case Host::Cinnamon:
+        started = startCinnamon(error);
+        break;
     case Host::None:
     case Host::Trayer:
         break;
@@ -119,6 +124,8 @@ QRect E2eSession::hostIconArea() const
         return {0, 756, 1280, 44};
     case Host::MatePanel: // its default top panel, the notification area near its right end
         return {640, 0, 640, 24};
+    case Host::Cinnamon: // its default panel: 40 px along the bottom
+        return {0, 760, 1280, 40};
     case Host::None:
         break;
     }
@@ -140,9 +147,9 @@ bool E2eSession::nameHasOwner(const QString &name) const
 
 bool E2eSession::waitForWatcher(QProcess *host, QString *error)
 {
-    const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs
-                        : m_host == Host::Plasma   ? kPlasmaStartMs
-                                                   : kLxqtStartMs;
+    const int timeout = m_host == Host::GnomeShell || m_host == Host::Cinnamon ? kGnomeStartMs
+                        : m_host == Host::Plasma                               ? kPlasmaStartMs
+                                                                               : kLxqtStartMs;
     const bool up = QTest::qWaitFor(
         [&] {
             if (host->state() != QProcess::Running)
@@ -339,30 +346,73 @@ bool E2eSession::startPlasma(QString *error)
 
 bool E2eSession::startMatePanel(QString *error)
 {
-    if (hostMissing({QStringLiteral("mate-panel"), QStringLiteral("openbox")}, error))
+    const QString applet = QStringLiteral("/usr/lib/mate-panel/notification-area-applet");
+    if (hostMissing({QStringLiteral("mate-panel"), QStringLiteral("openbox"), applet}, error) ||
+        !startSettingsService(error))
         return false;
     QProcessEnvironment desktop;
     desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("MATE"));
     desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
     spawn(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, desktop);
-    // Its default layout: a top panel with the notification area, which
-    // serves the StatusNotifierWatcher as well as the X11 tray.
+    // The panel asks the session bus for its notification area, which a
+    // MATE session bus would activate; this one activates nothing, so the
+    // applet's factory is there first. The applet serves the
+    // StatusNotifierWatcher as well as the X11 tray.
+    QProcess *factory = spawn(applet, {}, {}, desktop);
+    if (!waitForName(factory, QStringLiteral("org.mate.panel.applet.NotificationAreaAppletFactory"),
+                     error))
+        return false;
+    // Its default layout: the notification area near the right end of the
+    // top panel.
     QProcess *panel = spawn(QStringLiteral("mate-panel"), {}, {}, desktop);
     m_host = Host::MatePanel;
     return waitForWatcher(panel, error) && waitForPanelWindow(QStringLiteral("mate-panel"), error);
 }
 
-bool E2eSession::waitForNotifications(QProcess *server, const QString &failure, QString *error)
+bool E2eSession::startCinnamon(QString *error)
+{
+    const QString watcher = QStringLiteral("/usr/libexec/xapps/sn-watcher/xapp-sn-watcher");
+    if (hostMissing({QStringLiteral("cinnamon"), watcher}, error) || !startSystemBus(error) ||
+        !startSettingsService(error))
+        return false;
+    QProcessEnvironment desktop;
+    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("X-Cinnamon"));
+    desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+    desktop.insert(QStringLiteral("XDG_SESSION_DESKTOP"), QStringLiteral("cinnamon"));
+    // The shell draws the panel and its XEmbed tray; the StatusNotifierWatcher
+    // is xapp-sn-watcher's, which the session starts alongside.
+    QProcess *shell = spawn(QStringLiteral("cinnamon"), {QStringLiteral("--replace")}, {}, desktop);
+    spawn(watcher, {}, {}, desktop);
+    m_host = Host::Cinnamon;
+    return waitForWatcher(shell, error) && waitForPanelWindow(QStringLiteral("cinnamon"), error);
+}
+
+bool E2eSession::startSettingsService(QString *error)
+{
+    // GSettings writes go to dconf's service, which a session bus activates:
+    // without it a panel loses the layout it has just written.
+    const QString service = QStringLiteral("/usr/libexec/dconf-service");
+    if (hostMissing({service}, error))
+        return false;
+    return waitForName(spawn(service, {}), QStringLiteral("ca.desrt.dconf"), error);
+}
+
+bool E2eSession::waitForName(QProcess *server, const QString &name, QString *error)
 {
     const bool up = QTest::qWaitFor(
-        [&] {
-            return server->state() != QProcess::Running ||
-                   nameHasOwner(QStringLiteral("org.freedesktop.Notifications"));
-        },
-        kLxqtStartMs);
-    if (!up || server->state() != QProcess::Running)
-        *error = failure;
-    return up && server->state() == QProcess::Running;
+        [&] { return server->state() != QProcess::Running || nameHasOwner(name); }, kLxqtStartMs);
+    if (up && server->state() == QProcess::Running)
+        return true;
+    *error = QFileInfo(server->program()).fileName() + QStringLiteral(" did not take ") + name;
+    return false;
+}
+
+bool E2eSession::waitForNotifications(QProcess *server, const QString &failure, QString *error)
+{
+    if (waitForName(server, QStringLiteral("org.freedesktop.Notifications"), error))
+        return true;
+    *error = failure;
+    return false;
 }
 
 bool E2eSession::startGnomeNotifications(QString *error)

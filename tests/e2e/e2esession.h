@@ -42,6 +42,7 @@ public:
         GnomeShell, // GNOME Shell on X11 with the AppIndicator extension
         Plasma,     // plasmashell under kwin_x11, kded5 serving the watcher
         MatePanel,  // mate-panel with its notification area, under openbox
+        Cinnamon,   // the Cinnamon shell, xapp-sn-watcher serving the watcher
     };
     static QString hostName(Host host);
 
@@ -220,6 +221,12 @@ private:
     bool startGnomeShell(QString *error);
     bool startPlasma(QString *error);
     bool startMatePanel(QString *error);
+    bool startCinnamon(QString *error);
+    // dconf's service, which a desktop's session bus would activate.
+    bool startSettingsService(QString *error);
+    // Until the process holds the name on the session bus; false with the
+    // reason when it ended first or did not in time.
+    bool waitForName(QProcess *server, const QString &name, QString *error);
     // A system bus of the session's own, nothing activatable on it, for
     // desktops that ask it for logind, accounts and the like.
     bool startSystemBus(QString *error);

@@ -3,8 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <unistd.h>
 
 // The desktops' own panels as the hosts of the app's tray icon, each started
 // on the session's X server and session bus with the session's home,
@@ -19,6 +25,9 @@ namespace {
 constexpr int kLxqtStartMs = 20000;
 constexpr int kGnomeStartMs = 90000;
 constexpr int kPlasmaStartMs = 60000;
+
+// sway runs as nobody when the tests run as root, which it refuses.
+constexpr int kNobody = 65534;
 
 const QString kAppIndicator = QStringLiteral("ubuntu-appindicators@ubuntu.com");
 
@@ -48,6 +57,8 @@ QString E2eSession::hostName(Host host)
         return QStringLiteral("mate-panel");
     case Host::Cinnamon:
         return QStringLiteral("cinnamon");
+    case Host::Sway:
+        return QStringLiteral("sway");
     }
     return {};
 }
@@ -100,6 +111,9 @@ bool E2eSession::startHost(Host host, QString *error)
     case Host::Cinnamon:
         started = startCinnamon(error);
         break;
+    case Host::Sway:
+        started = startWaybar(error);
+        break;
     case Host::None:
     case Host::Trayer:
         break;
@@ -126,6 +140,7 @@ QRect E2eSession::hostIconArea() const
         return {640, 0, 640, 24};
     case Host::Cinnamon: // its default panel: 40 px along the bottom
         return {0, 760, 1280, 40};
+    case Host::Sway: // read from sway's tree, not the screen
     case Host::None:
         break;
     }
@@ -322,9 +337,11 @@ bool E2eSession::startGnomeShell(QString *error)
 
 bool E2eSession::startPlasma(QString *error)
 {
-    if (hostMissing(
-            {QStringLiteral("plasmashell"), QStringLiteral("kwin_x11"), QStringLiteral("kded5")},
-            error) ||
+    const QString activities =
+        QStringLiteral("/usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd");
+    if (hostMissing({QStringLiteral("plasmashell"), QStringLiteral("kwin_x11"),
+                     QStringLiteral("kded5"), activities},
+                    error) ||
         !startSystemBus(error))
         return false;
     // kded5 serves the StatusNotifierWatcher only in a full Plasma session.
@@ -336,6 +353,11 @@ bool E2eSession::startPlasma(QString *error)
     desktop.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("5"));
     spawn(QStringLiteral("kwin_x11"), {QStringLiteral("--replace")}, {}, desktop);
     QProcess *kded = spawn(QStringLiteral("kded5"), {}, {}, desktop);
+    // plasmashell will not load without the activity manager, which a
+    // Plasma session bus activates; this one activates nothing.
+    if (!waitForName(spawn(activities, {}, {}, desktop), QStringLiteral("org.kde.ActivityManager"),
+                     error))
+        return false;
     QProcess *shell =
         spawn(QStringLiteral("plasmashell"), {QStringLiteral("--no-respawn")}, {}, desktop);
     m_host = Host::Plasma;
@@ -405,6 +427,118 @@ bool E2eSession::waitForName(QProcess *server, const QString &name, QString *err
         return true;
     *error = QFileInfo(server->program()).fileName() + QStringLiteral(" did not take ") + name;
     return false;
+}
+
+bool E2eSession::startSway(QString *error, bool withBar)
+{
+    if (hostMissing({QStringLiteral("sway"), QStringLiteral("swaymsg"),
+                     QStringLiteral("dbus-daemon"), QStringLiteral("gdbus")},
+                    error) ||
+        (withBar && hostMissing({QStringLiteral("waybar")}, error)))
+        return false;
+    m_desktopMissing = false;
+    if (::getuid() == 0) {
+        int code = 1;
+        run(QStringLiteral("chown"),
+            {QStringLiteral("-R"), QStringLiteral("%1:%1").arg(kNobody), m_dir.path()}, &code);
+        if (code != 0) {
+            *error = QStringLiteral("cannot hand the session's folder to nobody");
+            return false;
+        }
+        m_user = kNobody;
+    }
+    m_host = Host::Sway;
+    const QProcessEnvironment env = environment();
+    const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString config =
+        env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/sway/config");
+    // The screen of the X desktops; no bar of sway's own.
+    if (!writeFile(config, "output HEADLESS-1 resolution 1280x800\n") || !startSessionBus(error))
+        return false;
+    if (!m_haveSessionBus) {
+        *error = QStringLiteral("no session bus for sway: ") + m_controlsFailure;
+        return false;
+    }
+    QProcessEnvironment headless;
+    headless.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+    headless.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+    headless.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+    headless.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
+    QProcess *sway = spawn(QStringLiteral("sway"), {QStringLiteral("-c"), config}, {}, headless);
+    QString display;
+    QString ipc;
+    const bool up = QTest::qWaitFor(
+        [&] {
+            const QDir dir(runtime);
+            const QStringList sockets =
+                dir.entryList({QStringLiteral("wayland-*")}, QDir::System)
+                    .filter(QRegularExpression(QStringLiteral("^wayland-\\d+$")));
+            const QStringList ipcs =
+                dir.entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
+            display = sockets.value(0);
+            ipc = ipcs.isEmpty() ? QString() : dir.filePath(ipcs.constFirst());
+            return sway->state() != QProcess::Running || (!display.isEmpty() && !ipc.isEmpty());
+        },
+        kLxqtStartMs);
+    if (!up || sway->state() != QProcess::Running) {
+        QFile log(m_dir.filePath(QStringLiteral("sway.err")));
+        log.open(QIODevice::ReadOnly);
+        *error = QStringLiteral("sway did not start: ") +
+                 QString::fromLocal8Bit(log.readAll().right(800));
+        return false;
+    }
+    setEnvironment(QStringLiteral("WAYLAND_DISPLAY"), display);
+    setEnvironment(QStringLiteral("SWAYSOCK"), ipc);
+    return !withBar || startHost(Host::Sway, error);
+}
+
+bool E2eSession::startWaybar(QString *error)
+{
+    if (hostMissing({QStringLiteral("waybar")}, error))
+        return false;
+    // A bar along the bottom with nothing but its tray, which also serves
+    // the StatusNotifierWatcher when nobody else does.
+    const QString config =
+        environment().value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/waybar/config");
+    if (!writeFile(config, "{\"layer\": \"top\", \"position\": \"bottom\", \"height\": 30,\n"
+                           " \"modules-right\": [\"tray\"], \"tray\": {\"icon-size\": 22}}\n")) {
+        *error = QStringLiteral("cannot write waybar's configuration");
+        return false;
+    }
+    QProcess *bar = spawn(QStringLiteral("waybar"), {QStringLiteral("-c"), config});
+    m_host = Host::Sway;
+    return waitForWatcher(bar, error);
+}
+
+bool E2eSession::swayAppWindows(QList<SwayWindow> *windows) const
+{
+    windows->clear();
+    int code = 1;
+    const QJsonDocument tree = QJsonDocument::fromJson(
+        run(QStringLiteral("swaymsg"),
+            {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")}, &code));
+    if (code != 0 || !tree.isObject())
+        return false;
+    if (!m_app || m_app->state() != QProcess::Running)
+        return true;
+    const qint64 pid = m_app->processId();
+    // Depth first through tiled and floating containers alike.
+    QList<QJsonObject> todo{tree.object()};
+    while (!todo.isEmpty()) {
+        const QJsonObject node = todo.takeLast();
+        if (node.value(QStringLiteral("pid")).toInteger() == pid) {
+            const QJsonObject r = node.value(QStringLiteral("window_rect")).toObject();
+            windows->append(
+                {QRect(0, 0, r.value(QStringLiteral("width")).toInt(),
+                       r.value(QStringLiteral("height")).toInt()),
+                 node.value(QStringLiteral("type")).toString() == QLatin1String("floating_con")});
+        }
+        for (const char *children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue &child : node.value(QLatin1String(children)).toArray())
+                todo.append(child.toObject());
+        }
+    }
+    return true;
 }
 
 bool E2eSession::waitForNotifications(QProcess *server, const QString &failure, QString *error)

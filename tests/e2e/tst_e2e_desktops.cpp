@@ -29,6 +29,8 @@ private slots:
     void menuConnectNotifies();
     void latePanelTakesMinimizedApp_data() { hosts(); }
     void latePanelTakesMinimizedApp();
+    void swayIconInBarAndWindowFloatsAtItsSize();
+    void swayLateBarTakesMinimizedApp();
 
 private:
     using Host = E2eSession::Host;
@@ -416,6 +418,60 @@ void TestE2eDesktops::latePanelTakesMinimizedApp()
             15000),
         "no icon left the panel when the app ended, the panel changed at " +
             E2eSession::describe({{0, icon}}));
+}
+
+// sway tiles every window that does not ask to float: the app's must keep
+// its size and float, and its icon goes to waybar's tray.
+void TestE2eDesktops::swayIconInBarAndWindowFloatsAtItsSize()
+{
+    if (!chosen(Host::Sway))
+        QSKIP("sway runs in a CTest entry of its own");
+    E2E_START_DESKTOP_WITH_HOST(m_session, Host::Sway);
+    E2eSession &s = *m_session;
+    QVERIFY2(s.startDaemon(), s.failure());
+    s.startApp();
+    QList<E2eSession::SwayWindow> windows;
+    QVERIFY2(
+        QTest::qWaitFor([&] { return s.swayAppWindows(&windows) && !windows.isEmpty(); }, 30000),
+        "sway shows no window of the app");
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows.at(0).rect.size(), QSize(400, 620));
+    QVERIFY2(windows.at(0).floating, "sway tiles the window");
+
+    QVERIFY2(QTest::qWaitFor([&] { return !s.statusNotifierItem().isEmpty(); }, 20000),
+             "no item of the app's in waybar's tray");
+    QCOMPARE(s.itemProperty(QStringLiteral("Status")), QStringLiteral("'Active'"));
+}
+
+// sway never minimises: a window started --minimized for want of a tray is
+// shown, and must go into the tray once the bar comes.
+void TestE2eDesktops::swayLateBarTakesMinimizedApp()
+{
+    if (!chosen(Host::Sway))
+        QSKIP("sway runs in a CTest entry of its own");
+    m_session = std::make_unique<E2eSession>();
+    E2eSession &s = *m_session;
+    QString error;
+    if (!s.startSway(&error, false)) {
+        if (s.desktopMissing())
+            QSKIP(qPrintable(error));
+        QFAIL(qPrintable(error));
+    }
+    QVERIFY2(s.startDaemon(), s.failure());
+    s.startApp({QStringLiteral("--minimized")});
+    QVERIFY2(QTest::qWaitFor([&] { return s.daemonReceived(kStatusQuery); }, 20000),
+             "the app did not ask the daemon for its status");
+    QTest::qWait(4000);
+    if (!s.startHost(Host::Sway, &error))
+        QFAIL(qPrintable(error));
+
+    QVERIFY2(QTest::qWaitFor([&] { return !s.statusNotifierItem().isEmpty(); }, 20000),
+             "no item of the app's in waybar's tray");
+    QList<E2eSession::SwayWindow> windows;
+    QVERIFY2(
+        QTest::qWaitFor([&] { return s.swayAppWindows(&windows) && windows.isEmpty(); }, 15000),
+        "the window stayed on the screen");
+    QCOMPARE(s.app()->state(), QProcess::Running);
 }
 
 KESTRIX_TEST_MAIN(TestE2eDesktops)

@@ -430,6 +430,10 @@ void TestE2eDesktops::swayIconInBarAndWindowFloatsAtItsSize()
     E2eSession &s = *m_session;
     QVERIFY2(s.startDaemon(), s.failure());
     s.startApp();
+    QVERIFY2(QTest::qWaitFor([&] { return !s.statusNotifierItem().isEmpty(); }, 20000),
+             "no item of the app's in waybar's tray");
+    QCOMPARE(s.itemProperty(QStringLiteral("Status")), QStringLiteral("'Active'"));
+
     QList<E2eSession::SwayWindow> windows;
     QVERIFY2(
         QTest::qWaitFor([&] { return s.swayAppWindows(&windows) && !windows.isEmpty(); }, 30000),
@@ -437,10 +441,6 @@ void TestE2eDesktops::swayIconInBarAndWindowFloatsAtItsSize()
     QCOMPARE(windows.size(), 1);
     QCOMPARE(windows.at(0).rect.size(), QSize(400, 620));
     QVERIFY2(windows.at(0).floating, "sway tiles the window");
-
-    QVERIFY2(QTest::qWaitFor([&] { return !s.statusNotifierItem().isEmpty(); }, 20000),
-             "no item of the app's in waybar's tray");
-    QCOMPARE(s.itemProperty(QStringLiteral("Status")), QStringLiteral("'Active'"));
 }
 
 // sway never minimises: a window started --minimized for want of a tray is

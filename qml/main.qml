@@ -10,8 +10,12 @@ Window {
     visible: false
     width: 400
     height: 620
-    minimumWidth: 380
-    minimumHeight: 580
+    // One fixed size, the smallest and the largest: tiling window managers
+    // (i3, sway) float such a window instead of stretching it over the screen.
+    minimumWidth: 400
+    minimumHeight: 620
+    maximumWidth: 400
+    maximumHeight: 620
     flags: Qt.Window | Qt.FramelessWindowHint
     color: "transparent"
     title: "Kestrix"
@@ -45,6 +49,7 @@ Window {
     }
 
     function showAndRaise() {
+        root.minimizedForTray = false // asked for: it stays when a tray comes
         pipeClient.retryNow() // the user is back: an unreachable daemon is tried at once
         // A minimised window counts as visible: showing it alone would leave
         // it on the taskbar, so it is brought back as well.
@@ -90,7 +95,10 @@ Window {
             trayManager.quitRequested()
     }
 
-    // Minimised on the taskbar because there is no tray to hide in.
+    // Shown minimised on the taskbar because there is no tray to hide in:
+    // the window goes into the first tray that comes, whatever the window
+    // manager made of the minimising (sway never minimises; Cinnamon does so
+    // only a moment later).
     property bool minimizedForTray: false
 
     function showMinimizedForTray() {
@@ -98,8 +106,20 @@ Window {
         root.showMinimized()
     }
 
+    // A click on a tray icon can give the focus to the panel before the
+    // click reaches us (Plasma, GNOME): a window that lost it this shortly
+    // before still counts as active.
+    property int trayFocusGraceMs: 500
+    property double deactivatedAt: 0
+    onActiveChanged: {
+        if (!root.active)
+            root.deactivatedAt = Date.now()
+    }
+
     function toggleWindow() {
-        if (root.visible && root.active)
+        const justActive = root.visibility !== Window.Minimized
+                           && Date.now() - root.deactivatedAt < root.trayFocusGraceMs
+        if (root.visible && (root.active || justActive))
             root.hide()
         else
             root.showAndRaise()
@@ -142,9 +162,10 @@ Window {
         // a window that went there for want of a tray.
         function onTrayAvailableChanged() {
             if (trayManager.trayAvailable) {
-                if (root.minimizedForTray && root.visibility === Window.Minimized)
+                if (root.minimizedForTray) {
+                    root.minimizedForTray = false
                     root.hide()
-                root.minimizedForTray = false
+                }
             } else if (!root.visible) {
                 root.showMinimizedForTray()
             }

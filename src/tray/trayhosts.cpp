@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 
+#include <utility>
+
 #ifdef KESTRIX_XCB
 #include <QAbstractNativeEventFilter>
 #include <QtGui/qguiapplication_platform.h>
@@ -15,6 +17,7 @@
 #include "tray/sessionbus.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -28,8 +31,15 @@ namespace {
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kWatcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
-// A bus that does not answer must not leave the question open for long.
-constexpr int kQueryTimeoutMs = 3000;
+
+// A watcher that has not answered in time is still there (kded5 answers only
+// once it has loaded its modules): the question is asked again. Any other
+// error is the watcher's answer, and means no host.
+bool timedOut(const QDBusError &error)
+{
+    return error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout ||
+           error.type() == QDBusError::TimedOut;
+}
 #endif
 
 bool isXcb()
@@ -179,6 +189,7 @@ void TrayHosts::start()
     m_bus = new Bus;
 #ifdef KESTRIX_DBUS
     if (m_bus->connection.isConnected()) {
+        m_busConnected = true;
         m_bus->watcher = new QDBusServiceWatcher(kWatcherService, m_bus->connection,
                                                  QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(m_bus->watcher, &QDBusServiceWatcher::serviceRegistered, this,
@@ -224,22 +235,47 @@ void TrayHosts::refreshXEmbed()
 
 void TrayHosts::queryStatusNotifierHost()
 {
+    ++m_generation; // whatever is still open was asked of what may be gone
+    ask(m_timeouts.firstQueryTimeoutMs);
+}
+
+void TrayHosts::ask(int timeoutMs)
+{
 #ifdef KESTRIX_DBUS
-    const int generation = ++m_generation;
+    const int generation = m_generation;
+    m_pending = true;
     QDBusMessage get = QDBusMessage::createMethodCall(
         kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get << kWatcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
-    auto *call =
-        new QDBusPendingCallWatcher(m_bus->connection.asyncCall(get, kQueryTimeoutMs), this);
+    auto *call = new QDBusPendingCallWatcher(m_bus->connection.asyncCall(get, timeoutMs), this);
     connect(call, &QDBusPendingCallWatcher::finished, this,
-            [this, generation](QDBusPendingCallWatcher *finished) {
+            [this, generation, timeoutMs](QDBusPendingCallWatcher *finished) {
                 finished->deleteLater();
                 const QDBusPendingReply<QDBusVariant> reply = *finished;
-                // No watcher (or one that will not say) is no host.
+                if (reply.isError() && timedOut(reply.error())) {
+                    onQueryTimedOut(generation, timeoutMs);
+                    return;
+                }
+                // No watcher, or one that cannot say, is no host.
                 setStatusNotifier(reply.isValid() && reply.value().variant().toBool(), generation);
             });
+#else
+    Q_UNUSED(timeoutMs)
 #endif
+}
+
+void TrayHosts::onQueryTimedOut(int generation, int timeoutMs)
+{
+    if (generation != m_generation)
+        return; // asked again meanwhile, or the watcher went
+    // Until the first answer comes, no host is what there is: the window
+    // must not wait for a tray that may never come.
+    if (!m_known) {
+        m_known = true;
+        emit changed();
+    }
+    ask(qMin(qMax(timeoutMs, 1) * 2, qMax(m_timeouts.longestQueryTimeoutMs, 1)));
 }
 
 void TrayHosts::onWatcherGone()
@@ -251,7 +287,8 @@ void TrayHosts::setStatusNotifier(bool present, int generation)
 {
     if (generation != m_generation)
         return;
-    if (present == m_statusNotifier && m_known)
+    const bool wasPending = std::exchange(m_pending, false);
+    if (present == m_statusNotifier && m_known && !wasPending)
         return;
     m_statusNotifier = present;
     m_known = true;

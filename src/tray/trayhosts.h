@@ -18,8 +18,20 @@ class TrayHosts : public QObject
     Q_OBJECT
 
 public:
+    // How long the watcher gets to answer: the first question waits
+    // firstQueryTimeoutMs, each one asked again after a time-out twice as
+    // long as the one before, up to longestQueryTimeoutMs.
+    struct Timeouts
+    {
+        int firstQueryTimeoutMs = 3000;
+        int longestQueryTimeoutMs = 30000;
+    };
+
     explicit TrayHosts(QObject *parent = nullptr);
     ~TrayHosts() override;
+
+    // Before start(); tests shorten them.
+    void setTimeouts(Timeouts timeouts) { m_timeouts = timeouts; }
 
     // Starts looking (once): a window being shown draws its first frame
     // before the X server and the session bus are asked anything.
@@ -30,6 +42,12 @@ public:
     // False until started and the session bus has answered the first
     // question (or could not be asked): until then "no host" is a guess.
     bool known() const { return m_known; }
+    // True while a question to the watcher is open: a watcher that is slow to
+    // answer (a desktop still starting) may yet say that a host is there.
+    bool statusNotifierPending() const { return m_pending; }
+    // Whether a StatusNotifierItem host could ever come: not without a
+    // session bus (nor on Windows).
+    bool statusNotifierPossible() const { return m_busConnected; }
 
 signals:
     // Any of the three above changed.
@@ -44,7 +62,9 @@ private slots:
     void onWatcherGone();
 
 private:
+    void ask(int timeoutMs);
     void setStatusNotifier(bool present, int generation);
+    void onQueryTimedOut(int generation, int timeoutMs);
 
     struct Bus;
     Bus *m_bus = nullptr;
@@ -54,6 +74,9 @@ private:
     bool m_statusNotifier = false;
     bool m_known = false;
     bool m_started = false;
+    bool m_pending = false;
+    bool m_busConnected = false;
+    Timeouts m_timeouts;
     // Answers to an older question are dropped: the watcher may have gone since.
     int m_generation = 0;
 };

@@ -31,6 +31,12 @@ TrayManager::TrayManager(IconTiming timing, QObject *parent)
     : QObject(parent), m_hosts(new TrayHosts(this)), m_strings(StringTable::english())
 {
     connect(m_hosts, &TrayHosts::changed, this, [this] { refreshTrayAvailable(); });
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setInterval(kSettleMs);
+    connect(&m_settleTimer, &QTimer::timeout, this, [this] {
+        m_settled = true;
+        updateIcon();
+    });
     if (timing == IconTiming::AtOnce)
         showIcon();
 }
@@ -81,6 +87,11 @@ void TrayManager::setTrayProbe(TrayProbe probe)
     setHostProbe([probe = std::move(probe)] { return probe() ? Host::XEmbed : Host::None; });
 }
 
+void TrayManager::setHostTimeouts(TrayHosts::Timeouts timeouts)
+{
+    m_hosts->setTimeouts(timeouts);
+}
+
 void TrayManager::setHostProbe(HostProbe probe)
 {
     m_hostProbe = std::move(probe);
@@ -110,8 +121,25 @@ void TrayManager::updateIcon()
     // Not before the session bus has answered too: Qt makes a
     // StatusNotifierItem wherever a host is registered, and an icon made on
     // the X11 answer alone would be that item without its menu.
-    if (!m_trayIcon && m_iconWanted && host != Host::None && trayKnown())
-        makeIcon(host);
+    if (m_trayIcon || !m_iconWanted || host == Host::None || !trayKnown())
+        return;
+    if (host == Host::XEmbed && !m_hostProbe && g_qtTrayKind == Host::None && !xembedSettled())
+        return; // a StatusNotifierItem host may yet come
+    makeIcon(host);
+}
+
+bool TrayManager::xembedSettled()
+{
+    if (!m_hosts->statusNotifierPossible())
+        return true;
+    if (!m_settled) {
+        if (!m_settleTimer.isActive())
+            m_settleTimer.start();
+        return false;
+    }
+    // Qt asks the watcher itself, and waits for it, when the first icon is
+    // made: not while it has yet to answer us.
+    return !m_hosts->statusNotifierPending();
 }
 
 void TrayManager::makeIcon(Host host)

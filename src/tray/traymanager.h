@@ -7,7 +7,10 @@
 #include <QRect>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QVariantMap>
+
+#include "tray/trayhosts.h"
 
 #include <functional>
 #include <memory>
@@ -15,7 +18,6 @@
 class DesktopNotifier;
 class QAction;
 class QMenu;
-class TrayHosts;
 
 // The application's tray icon: a status dot that follows the VPN state, a
 // tooltip with the daemon's version, clicks turned into requests for QML, a
@@ -43,6 +45,12 @@ public:
         XEmbed,
         StatusNotifier
     };
+    // How long an X11 tray waits for a StatusNotifierItem host before the
+    // icon is made for it: desktops that offer both start their X11 tray
+    // before their watcher (Cinnamon: 0.6 to 3.3 s before, on a loaded
+    // machine), and Qt keeps the kind of its first icon for the whole session.
+    static constexpr int kSettleMs = 4000;
+
     using TrayProbe = std::function<bool()>;
     using HostProbe = std::function<Host()>;
     // When the icon goes into the tray: at once, or on showIcon(), so that a
@@ -74,6 +82,9 @@ public:
     // found by a plain probe is taken to be an XEmbed one.
     void setTrayProbe(TrayProbe probe);
     void setHostProbe(HostProbe probe);
+    // Tests shorten or lengthen the waits; before showIcon().
+    void setHostTimeouts(TrayHosts::Timeouts timeouts);
+    void setSettleTime(int ms) { m_settleTimer.setInterval(ms); }
     // Starts looking for a tray, and draws the icon with what is known by
     // then and puts it in the tray once there is one; asked once, kept until
     // the manager ends. Until then (IconTiming::OnShowIcon) nothing is asked
@@ -118,6 +129,8 @@ private slots:
 private:
     Host currentHost() const;
     void updateIcon();
+    // Whether an icon may be made for an X11 tray now that the kind is still open.
+    bool xembedSettled();
     void makeIcon(Host host);
     void dropIcon();
     void refreshIcon();
@@ -128,6 +141,10 @@ private:
     Host m_iconHost = Host::None;
     TrayHosts *m_hosts = nullptr;
     HostProbe m_hostProbe;
+    // Runs from the moment an X11 tray is seen while the kind of icon is
+    // still open; an icon for it is made only once it has run out.
+    QTimer m_settleTimer;
+    bool m_settled = false;
     QString m_version;
     QString m_vpnState = QStringLiteral("disconnected");
     // ":/icon-256.png" read once, scaled once to every icon size; each state

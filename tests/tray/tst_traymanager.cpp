@@ -1,3 +1,4 @@
+#include "tray/trayhosts.h"
 #include "tray/trayicon.h"
 #include "tray/traymanager.h"
 
@@ -36,6 +37,7 @@ private slots:
     void redrawOnlyOnRealChange();
     void noteChangesToolTipOnly();
     void trayAvailabilityFollowsProbe();
+    void trayOwnerWindowEndIsNoticed();
     void trayComingAndGoingIsNoticed();
     void activation_data();
     void activation();
@@ -346,6 +348,48 @@ void TestTrayManager::trayAvailabilityFollowsProbe()
     QCOMPARE(tray.property("trayAvailable").toBool(), there);
 }
 
+namespace {
+
+// A tray on the test's own X server; false (the test skipped or failed, as
+// trayer is missing or did not start) if there is none.
+bool startTrayOnThisDisplay(TestDesktop &desktop)
+{
+    QString error;
+    switch (desktop.startTray(&error, qEnvironmentVariable("DISPLAY"))) {
+    case TestDesktop::Result::Started:
+        return true;
+    case TestDesktop::Result::Missing:
+        QTest::qSkip(qPrintable(error), __FILE__, __LINE__);
+        return false;
+    case TestDesktop::Result::Failed:
+        break;
+    }
+    QTest::qFail(qPrintable(error), __FILE__, __LINE__);
+    return false;
+}
+
+} // namespace
+
+// The X11 tray's end is its window's end. Watched without any icon of Qt's,
+// which would otherwise watch that window for us.
+void TestTrayManager::trayOwnerWindowEndIsNoticed()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || trayExpected())
+        QSKIP("needs an X server without a tray (the tst_traymanager_trayless run)");
+    TrayHosts hosts;
+    hosts.start();
+    QVERIFY(!hosts.xembed());
+    TestDesktop desktop;
+    if (!startTrayOnThisDisplay(desktop))
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(hosts.xembed(), 20000);
+
+    QSignalSpy changed(&hosts, &TrayHosts::changed);
+    desktop.stopTray();
+    QTRY_VERIFY_WITH_TIMEOUT(!hosts.xembed(), 20000);
+    QCOMPARE(changed.count(), 1);
+}
+
 void TestTrayManager::trayComingAndGoingIsNoticed()
 {
     // On an X server without a tray: one that starts, and then ends, is
@@ -356,11 +400,8 @@ void TestTrayManager::trayComingAndGoingIsNoticed()
     QVERIFY(!tray.trayAvailable());
     QSignalSpy changed(&tray, &TrayManager::trayAvailableChanged);
     TestDesktop desktop;
-    QString error;
-    const TestDesktop::Result started = desktop.startTray(&error, qEnvironmentVariable("DISPLAY"));
-    if (started == TestDesktop::Result::Missing)
-        QSKIP(qPrintable(error));
-    QVERIFY2(started == TestDesktop::Result::Started, qPrintable(error));
+    if (!startTrayOnThisDisplay(desktop))
+        return;
     QTRY_VERIFY_WITH_TIMEOUT(tray.trayAvailable(), 20000);
     QCOMPARE(changed.count(), 1);
     // The icon is made for the tray that came, an XEmbed one: no menu.

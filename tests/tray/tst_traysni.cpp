@@ -10,6 +10,7 @@
 #include "appidentity.h"
 #include "settings/stringtable.h"
 #include "tray/desktopnotifier.h"
+#include "tray/trayhosts.h"
 #include "tray/traymanager.h"
 
 #include <QDBusArgument>
@@ -18,7 +19,11 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QDir>
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSignalSpy>
@@ -27,6 +32,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include "quietbus.h"
 #include "testmain.h"
 
 #include <csignal>
@@ -37,6 +43,10 @@
 namespace {
 
 const QString kFakeConnection = QStringLiteral("kestrix-fake-desktop");
+// Two more watchers, each on a connection of its own, for a watcher that
+// changes hands.
+const QString kFirstWatcherConnection = QStringLiteral("kestrix-watcher-first");
+const QString kSecondWatcherConnection = QStringLiteral("kestrix-watcher-second");
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kNotificationsService = QStringLiteral("org.freedesktop.Notifications");
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
@@ -78,6 +88,113 @@ signals:
 
 private:
     mutable QMutex m_mutex;
+    QStringList m_items;
+};
+
+// A watcher whose answer the test decides: whether a host is there, and
+// whether to hold the answer back until the test releases it (a desktop still
+// loading its modules).
+class ScriptedWatcher : public QDBusVirtualObject
+{
+public:
+    void setAnswer(bool hostRegistered, bool withhold)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_answer = hostRegistered;
+        m_withhold = withhold;
+    }
+    // Questions held back so far.
+    int held() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_held;
+    }
+    // Questions asked so far, held back or not.
+    int asked() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_asked;
+    }
+    // Answers every held question with `hostRegistered`; later ones are
+    // answered at once.
+    void release(bool hostRegistered)
+    {
+        QList<QPair<QDBusMessage, QDBusConnection>> waiting;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_withhold = false;
+            waiting.swap(m_waiting);
+        }
+        for (const auto &[message, connection] : std::as_const(waiting))
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(hostRegistered))));
+    }
+    QStringList items() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_items;
+    }
+
+    QString introspect(const QString &) const override
+    {
+        return QStringLiteral(
+            "<interface name=\"org.kde.StatusNotifierWatcher\">"
+            "<method name=\"RegisterStatusNotifierItem\"><arg name=\"service\" type=\"s\" "
+            "direction=\"in\"/></method>"
+            "<property name=\"IsStatusNotifierHostRegistered\" type=\"b\" access=\"read\"/>"
+            "<property name=\"ProtocolVersion\" type=\"i\" access=\"read\"/>"
+            "<property name=\"RegisteredStatusNotifierItems\" type=\"as\" access=\"read\"/>"
+            "</interface>");
+    }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        const QString member = message.member();
+        if (member == QLatin1String("Introspect")) {
+            connection.send(message.createReply(
+                QStringLiteral("<node>") + introspect(message.path()) + QStringLiteral("</node>")));
+            return true;
+        }
+        if (member == QLatin1String("RegisterStatusNotifierItem")) {
+            {
+                QMutexLocker lock(&m_mutex);
+                m_items << message.arguments().value(0).toString();
+            }
+            connection.send(message.createReply());
+            return true;
+        }
+        if (member != QLatin1String("Get")) {
+            connection.send(message.createErrorReply(QDBusError::UnknownMethod, member));
+            return true;
+        }
+        const QString property = message.arguments().value(1).toString();
+        QVariant value;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (property == QLatin1String("IsStatusNotifierHostRegistered")) {
+                ++m_asked;
+                if (m_withhold) {
+                    ++m_held;
+                    m_waiting.append({message, connection});
+                    return true;
+                }
+                value = m_answer;
+            } else if (property == QLatin1String("ProtocolVersion")) {
+                value = 0;
+            } else {
+                value = m_items;
+            }
+        }
+        connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+        return true;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    bool m_answer = true;
+    bool m_withhold = false;
+    int m_held = 0;
+    int m_asked = 0;
+    QList<QPair<QDBusMessage, QDBusConnection>> m_waiting;
     QStringList m_items;
 };
 
@@ -155,6 +272,41 @@ private:
     uint m_lastId = 40;
 };
 
+// A notification service that keeps every call open until the test answers
+// them all with an error: one that fails, slowly.
+class FailingNotifications : public QDBusVirtualObject
+{
+public:
+    int held() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return int(m_waiting.size());
+    }
+    void failAll()
+    {
+        QList<QPair<QDBusMessage, QDBusConnection>> waiting;
+        {
+            QMutexLocker lock(&m_mutex);
+            waiting.swap(m_waiting);
+        }
+        for (const auto &[message, connection] : std::as_const(waiting))
+            connection.send(
+                message.createErrorReply(QDBusError::Failed, QStringLiteral("out of order")));
+    }
+
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_waiting.append({message, connection});
+        return true;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QList<QPair<QDBusMessage, QDBusConnection>> m_waiting;
+};
+
 class TestTraySni : public QObject
 {
     Q_OBJECT
@@ -170,7 +322,16 @@ private slots:
     void notificationsThroughTheService();
     void withoutServiceFallsBack();
     void hostGoingAwayAndBack();
+    void watcherAnswer_data();
+    void watcherAnswer();
+    void slowWatcherIsAskedUntilItAnswers();
+    void staleAnswerOfAnEarlierWatcherIsDropped();
+    void failedNotificationFallsBackToTheNewestText();
+    void privateBusActivatesNothing();
     void bothKindsOfTrayGetTheMenu();
+    void xembedTrayWaitsForTheWatcher();
+    void xembedTrayWaitsForASlowWatcher();
+    void xembedTrayAloneGetsTheIconAfterAMoment();
 
 private:
     QDBusConnection fake() const { return QDBusConnection(kFakeConnection); }
@@ -182,9 +343,28 @@ private:
                       const QString &method, const QVariantList &args = {});
     QVariant itemProperty(const QString &item, const QString &name);
 
+    // A scripted watcher on its own connection.
+    ScriptedWatcher *scripted(const QString &connection);
+    // One on the first spare connection that owns the watcher's name and
+    // answers as told; null if it cannot be had.
+    ScriptedWatcher *scriptedOwner(bool hostRegistered, bool withhold);
+    bool takeWatcherName(const QString &connection)
+    {
+        return QDBusConnection(connection).registerService(kWatcherService);
+    }
+
     QThread m_thread;
     QObject *m_context = nullptr;
     FakeWatcher *m_watcher = nullptr;
+    bool registerVirtual(const QString &connection, const QString &path,
+                         const std::function<QDBusVirtualObject *()> &make);
+    struct Virtual
+    {
+        QString connection;
+        QString path;
+        QDBusVirtualObject *object = nullptr;
+    };
+    QList<Virtual> m_virtuals;
     FakeNotifications *m_notifications = nullptr;
 };
 
@@ -268,13 +448,67 @@ void TestTraySni::cleanupTestCase()
         Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
-    QDBusConnection::disconnectFromBus(kFakeConnection);
+    for (const QString &name : {kFakeConnection, kFirstWatcherConnection, kSecondWatcherConnection})
+        QDBusConnection::disconnectFromBus(name);
 }
 
 void TestTraySni::cleanup()
 {
-    // Each test brings the notification service it wants.
+    // Each test brings the notification service and the watcher it wants.
     fake().unregisterService(kNotificationsService);
+    for (const QString &name : {kFirstWatcherConnection, kSecondWatcherConnection}) {
+        QDBusConnection(name).unregisterService(kWatcherService);
+        QDBusConnection(name).unregisterService(kNotificationsService);
+    }
+    const auto virtuals = std::exchange(m_virtuals, {});
+    for (const Virtual &object : virtuals) {
+        QMetaObject::invokeMethod(
+            m_context,
+            [object] {
+                QDBusConnection(object.connection).unregisterObject(object.path);
+                delete object.object;
+            },
+            Qt::BlockingQueuedConnection);
+    }
+}
+
+ScriptedWatcher *TestTraySni::scripted(const QString &connection)
+{
+    ScriptedWatcher *watcher = nullptr;
+    if (!registerVirtual(connection, QStringLiteral("/StatusNotifierWatcher"),
+                         [&watcher] { return watcher = new ScriptedWatcher; }))
+        return nullptr;
+    return watcher;
+}
+
+ScriptedWatcher *TestTraySni::scriptedOwner(bool hostRegistered, bool withhold)
+{
+    unregisterWatcher();
+    ScriptedWatcher *watcher = scripted(kFirstWatcherConnection);
+    if (!watcher)
+        return nullptr;
+    watcher->setAnswer(hostRegistered, withhold);
+    return takeWatcherName(kFirstWatcherConnection) ? watcher : nullptr;
+}
+
+bool TestTraySni::registerVirtual(const QString &connection, const QString &path,
+                                  const std::function<QDBusVirtualObject *()> &make)
+{
+    QDBusVirtualObject *object = nullptr;
+    bool registered = false;
+    // Made in the fakes' thread, which then serves its calls.
+    QMetaObject::invokeMethod(
+        m_context,
+        [&] {
+            object = make();
+            registered = QDBusConnection(connection).registerVirtualObject(path, object);
+            if (!registered)
+                delete object;
+        },
+        Qt::BlockingQueuedConnection);
+    if (registered)
+        m_virtuals.append({connection, path, object});
+    return registered;
 }
 
 bool TestTraySni::registerWatcher()
@@ -463,7 +697,8 @@ void TestTraySni::notificationsThroughTheService()
     QCOMPARE(first.actions, QStringList());
     QCOMPARE(first.timeout, 4000);
     QCOMPARE(first.desktopEntry.toString(), QString::fromLatin1(AppIdentity::kDesktopId));
-    QCOMPARE(first.urgency.typeId(), QMetaType::UChar); // a byte on the wire, as the notification protocol has it
+    QCOMPARE(first.urgency.typeId(),
+             QMetaType::UChar); // a byte on the wire, as the notification protocol has it
     QCOMPARE(first.urgency.value<uchar>(), uchar(1));
     if (first.appIcon.isEmpty()) {
         // Not in the icon theme here: the pixels go along instead.
@@ -531,6 +766,131 @@ void TestTraySni::hostGoingAwayAndBack()
     QCOMPARE(changed.count(), 2);
 }
 
+void TestTraySni::watcherAnswer_data()
+{
+    QTest::addColumn<bool>("hostRegistered");
+    QTest::newRow("a host is there") << true;
+    QTest::newRow("no host") << false;
+}
+
+// What the watcher says decides, not that it answered.
+void TestTraySni::watcherAnswer()
+{
+    QFETCH(bool, hostRegistered);
+    ScriptedWatcher *watcher = scriptedOwner(hostRegistered, false);
+    QVERIFY(watcher);
+
+    TrayHosts hosts;
+    hosts.start();
+    QTRY_VERIFY(hosts.known() && !hosts.statusNotifierPending());
+    QCOMPARE(hosts.statusNotifier(), hostRegistered);
+    QCOMPARE(watcher->asked(), 1);
+}
+
+// A watcher that takes its time (kded5 loading its modules): meanwhile there
+// is no tray, and it is asked again until it answers; then the icon comes.
+void TestTraySni::slowWatcherIsAskedUntilItAnswers()
+{
+    ScriptedWatcher *watcher = scriptedOwner(true, true);
+    QVERIFY(watcher);
+
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    tray.setHostTimeouts({100, 400});
+    QSignalSpy changed(&tray, &TrayManager::trayAvailableChanged);
+    tray.showIcon();
+    // No answer in time: no tray for now, so the window goes to the taskbar...
+    QTRY_VERIFY(tray.trayKnown());
+    QVERIFY(!tray.trayAvailable());
+    QVERIFY(!tray.trayIcon());
+    QCOMPARE(changed.count(), 1);
+    // ... and the question is asked again, each time waiting longer.
+    QTRY_VERIFY(watcher->held() >= 3);
+
+    watcher->release(true);
+    QTRY_VERIFY(tray.trayAvailable());
+    QVERIFY(tray.trayIcon());
+    QCOMPARE(tray.iconHost(), TrayManager::Host::StatusNotifier);
+    QCOMPARE(changed.count(), 2);             // which takes the window off the taskbar
+    QTRY_COMPARE(watcher->items().size(), 1); // the icon registered with it
+}
+
+// The watcher changes hands while its answer is under way: the answer of the
+// one that went is about a panel that is no more.
+void TestTraySni::staleAnswerOfAnEarlierWatcherIsDropped()
+{
+    unregisterWatcher();
+    ScriptedWatcher *first = scripted(kFirstWatcherConnection);
+    ScriptedWatcher *second = scripted(kSecondWatcherConnection);
+    QVERIFY(first && second);
+    first->setAnswer(true, true);
+    second->setAnswer(false, false);
+    QVERIFY(takeWatcherName(kFirstWatcherConnection));
+
+    TrayHosts hosts;
+    hosts.setTimeouts({60000, 60000}); // the first question stays open
+    hosts.start();
+    QTRY_COMPARE(first->held(), 1);
+
+    QVERIFY(QDBusConnection(kFirstWatcherConnection).unregisterService(kWatcherService));
+    QVERIFY(takeWatcherName(kSecondWatcherConnection));
+    QTRY_COMPARE(second->asked(), 1);
+    QTRY_VERIFY(hosts.known() && !hosts.statusNotifierPending());
+    QVERIFY(!hosts.statusNotifier());
+
+    // The first now answers its old question. Its answer has been handled
+    // once a later call to it has been answered: the bus keeps the order.
+    first->release(true);
+    QDBusPendingCall ping = QDBusConnection::sessionBus().asyncCall(
+        QDBusMessage::createMethodCall(
+            QDBusConnection(kFirstWatcherConnection).baseService(), QStringLiteral("/"),
+            QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")),
+        10000);
+    QDBusPendingCallWatcher pinged(ping);
+    bool answered = false;
+    connect(&pinged, &QDBusPendingCallWatcher::finished, this, [&] { answered = true; });
+    QTRY_VERIFY(answered);
+    QVERIFY(!ping.isError());
+    QVERIFY(!hosts.statusNotifier());
+}
+
+// A notification service that fails the text it was given while a newer one
+// waited: the fallback shows the newer one; the failed one is old news.
+void TestTraySni::failedNotificationFallsBackToTheNewestText()
+{
+    FailingNotifications *service = nullptr;
+    QVERIFY(registerVirtual(kFirstWatcherConnection,
+                            QStringLiteral("/org/freedesktop/Notifications"),
+                            [&service] { return service = new FailingNotifications; }));
+    QVERIFY(QDBusConnection(kFirstWatcherConnection).registerService(kNotificationsService));
+
+    QStringList shown;
+    DesktopNotifier notifier(QDBusConnection::sessionBus(), QStringLiteral("app.example"),
+                             QImage());
+    notifier.setFallback([&](const QString &, const QString &message) { shown << message; });
+    notifier.notify(QStringLiteral("Kestrix"), QStringLiteral("Reconnecting"));
+    QTRY_COMPARE(service->held(), 1);
+    notifier.notify(QStringLiteral("Kestrix"), QStringLiteral("Protected"));
+    service->failAll();
+    QTRY_COMPARE(shown, QStringList{"Protected"});
+    QCOMPARE(service->held(), 0); // not sent again to what just failed
+}
+
+// The bus of this run starts nothing: a notification service the machine
+// has installed (here one planted in the data folder) stays out of it.
+void TestTraySni::privateBusActivatesNothing()
+{
+    const QString planted =
+        qEnvironmentVariable("XDG_DATA_HOME") +
+        QStringLiteral("/dbus-1/services/org.freedesktop.Notifications.service");
+    QVERIFY2(QFile::exists(planted), qPrintable(planted));
+    const QDBusMessage reply =
+        call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    const QStringList names = reply.arguments().value(0).toStringList();
+    QVERIFY2(!names.contains(kNotificationsService), qPrintable(names.join(u' ')));
+}
+
 namespace {
 
 // A private session bus for the whole run, set up before the application
@@ -540,11 +900,14 @@ struct PrivateBus
     pid_t pid = 0;
     QByteArray address;
 
-    bool start()
+    bool start(const QString &config)
     {
-        FILE *out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 "
-                          "--address=unix:tmpdir=/tmp",
-                          "r");
+        if (!QuietBus::writeConfig(config, "unix:tmpdir=/tmp"))
+            return false;
+        const QByteArray command = "dbus-daemon --fork --print-address=1 --print-pid=1 "
+                                   "--config-file='" +
+                                   QFile::encodeName(config) + '\'';
+        FILE *out = popen(command.constData(), "r");
         if (!out)
             return false;
         char line[512];
@@ -582,14 +945,85 @@ void TestTraySni::bothKindsOfTrayGetTheMenu()
     QVERIFY2(menuPath.path() != QLatin1String("/NO_DBUSMENU"), qPrintable(menuPath.path()));
 }
 
+// Cinnamon and MATE start their X11 tray a moment before their watcher: the
+// icon waits for the watcher, and is the StatusNotifierItem it asks for.
+void TestTraySni::xembedTrayWaitsForTheWatcher()
+{
+    if (!qEnvironmentVariableIsSet("KESTRIX_TEST_XEMBED_TRAY"))
+        QSKIP("needs an X11 system tray beside the fake panel (tst_traysni_settle)");
+    unregisterWatcher();
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    tray.setSettleTime(60000); // the watcher comes within it, however slow the machine
+    tray.showIcon();
+    QTRY_VERIFY(tray.trayKnown() && tray.trayAvailable()); // the X11 tray
+    QVERIFY(!tray.trayIcon());
+
+    const qsizetype before = m_watcher->items().size();
+    QVERIFY(registerWatcher());
+    const QString item = waitForNewItem(before);
+    QVERIFY2(!item.isEmpty(), "the icon did not register with the watcher");
+    QCOMPARE(tray.iconHost(), TrayManager::Host::StatusNotifier);
+}
+
+// A watcher that is there but slow to answer (kded5 loading its modules,
+// beside an X11 tray): the icon waits for its answer, whatever the moment.
+void TestTraySni::xembedTrayWaitsForASlowWatcher()
+{
+    if (!qEnvironmentVariableIsSet("KESTRIX_TEST_XEMBED_TRAY"))
+        QSKIP("needs an X11 system tray beside the fake panel (tst_traysni_settle_slow)");
+    ScriptedWatcher *watcher = scriptedOwner(true, true);
+    QVERIFY(watcher);
+
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    tray.setHostTimeouts({100, 200});
+    tray.setSettleTime(0);
+    tray.showIcon();
+    // Known (the first question timed out) and asked twice more since: the
+    // moment has long passed.
+    QTRY_VERIFY(watcher->held() >= 3);
+    QVERIFY(tray.trayKnown() && tray.trayAvailable());
+    QVERIFY(!tray.trayIcon());
+
+    watcher->release(true);
+    QTRY_VERIFY(tray.trayIcon());
+    QCOMPARE(tray.iconHost(), TrayManager::Host::StatusNotifier);
+    QTRY_COMPARE(watcher->items().size(), 1);
+}
+
+// Without a watcher the X11 tray gets the icon once the moment has passed.
+void TestTraySni::xembedTrayAloneGetsTheIconAfterAMoment()
+{
+    if (!qEnvironmentVariableIsSet("KESTRIX_TEST_XEMBED_TRAY"))
+        QSKIP("needs an X11 system tray (tst_traysni_settle_alone)");
+    unregisterWatcher();
+    TrayManager tray(TrayManager::IconTiming::OnShowIcon);
+    tray.setSettleTime(300);
+    tray.showIcon();
+    QTRY_VERIFY_WITH_TIMEOUT(tray.trayIcon(), 20000);
+    QCOMPARE(tray.iconHost(), TrayManager::Host::XEmbed);
+}
+
 int main(int argc, char *argv[])
 {
     if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) {
         std::fprintf(stderr, "SKIP: dbus-daemon is not installed\n");
         return KestrixTest::kSkipExitCode;
     }
+    // A notification service that a bus reading the machine's session.conf
+    // would activate, as it would dunst or Plasma's: this run's bus must not.
+    QTemporaryDir home;
+    const QString services = home.filePath(QStringLiteral("data/dbus-1/services"));
+    QFile planted(services + QStringLiteral("/org.freedesktop.Notifications.service"));
+    if (!home.isValid() || !QDir().mkpath(services) || !planted.open(QIODevice::WriteOnly) ||
+        planted.write(
+            "[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=/bin/sleep 30\n") <= 0) {
+        std::fprintf(stderr, "FAIL: cannot plant the notification service\n");
+        return 1;
+    }
+    planted.close();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
     PrivateBus bus;
-    if (!bus.start()) {
+    if (!bus.start(home.filePath(QStringLiteral("bus.conf")))) {
         std::fprintf(stderr, "FAIL: dbus-daemon did not start\n");
         return 1;
     }
@@ -599,7 +1033,9 @@ int main(int argc, char *argv[])
     {
         QApplication app(argc, argv);
         // The fake desktop's own connection, not the application's.
-        QDBusConnection::connectToBus(QString::fromLatin1(bus.address), kFakeConnection);
+        for (const QString &name :
+             {kFakeConnection, kFirstWatcherConnection, kSecondWatcherConnection})
+            QDBusConnection::connectToBus(QString::fromLatin1(bus.address), name);
         TestTraySni test;
         result = KestrixTest::exec(&test, argc, argv);
     }

@@ -29,6 +29,8 @@ private slots:
     void closeWithoutTrayQuits();
     void trayGoneWhileHiddenShowsMinimised();
     void trayComingTakesBackWindowMinimisedForIt();
+    void trayComingTakesBackWindowTheManagerLeftShown();
+    void fixedSize();
     void trayRequestsOpenAndHidePopup();
     void screensFollowStateWhileHidden();
     void fontFallsBackQuietly();
@@ -217,21 +219,30 @@ void TestShell::titleBar()
 void TestShell::toggleWindow_data()
 {
     QTest::addColumn<QString>("start");
+    // How shortly before the click a window that lost the focus still counts
+    // as active; -1 for the window's own.
+    QTest::addColumn<int>("graceMs");
     QTest::addColumn<bool>("visibleAfter");
 
-    QTest::newRow("hidden is shown") << "hidden" << true;
-    QTest::newRow("visible and active is hidden") << "active" << false;
-    QTest::newRow("behind another window is raised") << "behind" << true;
-    QTest::newRow("minimised is restored") << "minimised" << true;
+    QTest::newRow("hidden is shown") << "hidden" << -1 << true;
+    QTest::newRow("visible and active is hidden") << "active" << -1 << false;
+    QTest::newRow("behind another window is raised") << "behind" << 50 << true;
+    // The panel took the focus with the click (Plasma, GNOME).
+    QTest::newRow("focus just taken by the tray is hidden") << "behind" << 60000 << false;
+    QTest::newRow("minimised is restored") << "minimised" << -1 << true;
+    QTest::newRow("minimised just now is restored") << "minimised" << 60000 << true;
 }
 
 void TestShell::toggleWindow()
 {
     QFETCH(QString, start);
+    QFETCH(int, graceMs);
     QFETCH(bool, visibleAfter);
 
     UiShell ui;
     QVERIFY(ui.start());
+    if (graceMs >= 0)
+        ui.window->setProperty("trayFocusGraceMs", graceMs);
     QWindow other;
     other.resize(100, 100);
     if (start != QLatin1String("hidden")) {
@@ -250,6 +261,8 @@ void TestShell::toggleWindow()
         QVERIFY(ui.window->isVisible());
         QVERIFY(!ui.window->isActive());
     }
+    if (graceMs >= 0 && graceMs < 1000)
+        QTest::qWait(2 * graceMs); // long enough behind the other window
 
     QMetaObject::invokeMethod(ui.window, "toggleWindow");
     QTRY_COMPARE(ui.window->isVisible(), visibleAfter);
@@ -345,6 +358,41 @@ void TestShell::trayComingTakesBackWindowMinimisedForIt()
     ui.tray.setTrayProbe([] { return false; });
     ui.tray.setTrayProbe([] { return true; });
     QCOMPARE(ui.window->visibility(), QWindow::Minimized);
+}
+
+// A window manager that leaves the window shown (sway ignores minimising) or
+// minimises it only later (Cinnamon): the window still goes into the tray
+// that comes, unless the user asked for it meanwhile.
+void TestShell::trayComingTakesBackWindowTheManagerLeftShown()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    ui.tray.setTrayProbe([] { return false; });
+    QTRY_VERIFY(ui.window->isVisible());
+    ui.window->showNormal();
+    QTRY_COMPARE(ui.window->visibility(), QWindow::Windowed);
+    ui.tray.setTrayProbe([] { return true; });
+    QTRY_VERIFY(!ui.window->isVisible());
+
+    // Opened from somewhere before the tray came: it stays open.
+    ui.tray.setTrayProbe([] { return false; });
+    QTRY_VERIFY(ui.window->isVisible());
+    QVERIFY(ui.show());
+    ui.tray.setTrayProbe([] { return true; });
+    QVERIFY(ui.window->isVisible());
+    QCOMPARE(ui.window->visibility(), QWindow::Windowed);
+}
+
+// Tiling window managers float a window whose smallest and largest sizes are
+// the same, and stretch any other over the screen.
+void TestShell::fixedSize()
+{
+    UiShell ui;
+    QVERIFY(ui.start());
+    QVERIFY(ui.show());
+    QCOMPARE(ui.window->size(), QSize(400, 620));
+    QCOMPARE(ui.window->minimumSize(), QSize(400, 620));
+    QCOMPARE(ui.window->maximumSize(), QSize(400, 620));
 }
 
 void TestShell::trayRequestsOpenAndHidePopup()

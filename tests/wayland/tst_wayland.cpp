@@ -12,6 +12,7 @@
 #include "settings/palette.h"
 
 #include "localserving.h"
+#include "quietbus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -189,10 +190,11 @@ public:
     // A private session bus with a tray on it; the app started after it sees both.
     bool startTray()
     {
+        if (!QuietBus::writeConfig(path("bus.conf"), "unix:path=" + path("bus").toUtf8()))
+            return false;
         m_bus = spawn(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                       QStringLiteral("--address=unix:path=") + path("bus"),
-                       QStringLiteral("--print-address=1")},
+                      {QStringLiteral("--config-file=") + path("bus.conf"),
+                       QStringLiteral("--nofork"), QStringLiteral("--print-address=1")},
                       true);
         QByteArray address;
         if (!QTest::qWaitFor(

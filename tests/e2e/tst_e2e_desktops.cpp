@@ -320,8 +320,9 @@ void TestE2eDesktops::menuConnectNotifies()
     QFETCH(Host, host);
     E2E_START_DESKTOP_WITH_HOST(m_session, host);
     E2eSession &s = *m_session;
-    if (host == Host::LxqtPanel) {
-        // LXQt's notification daemon is a program of its own, not the panel.
+    if (host == Host::LxqtPanel || host == Host::MatePanel) {
+        // LXQt's and MATE's notification daemons are programs of their own,
+        // not the panel.
         QString error;
         if (!s.startNotificationServer(&error)) {
             if (s.desktopMissing())

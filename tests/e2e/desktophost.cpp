@@ -134,8 +134,10 @@ QRect E2eSession::hostIconArea() const
         // The top bar's right part, where indicators go: the clock in its
         // middle changes by itself.
         return {760, 0, 520, 30};
-    case Host::Plasma: // its default panel: 50 px along the bottom
-        return {0, 750, 1280, 50};
+    case Host::Plasma:
+        // Its default panel, 50 px along the bottom: the tray left of the
+        // clock, whose time changes by itself, right of the task list.
+        return {900, 750, 228, 50};
     case Host::MatePanel: // its default top panel, the notification area near its right end
         return {640, 0, 640, 24};
     case Host::Cinnamon: // its default panel: 40 px along the bottom

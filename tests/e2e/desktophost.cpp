@@ -55,8 +55,6 @@ QString E2eSession::hostName(Host host)
         return QStringLiteral("plasma");
     case Host::MatePanel:
         return QStringLiteral("mate-panel");
-    case Host::Cinnamon:
-        return QStringLiteral("cinnamon");
     case Host::Sway:
         return QStringLiteral("sway");
     }
@@ -108,9 +106,6 @@ bool E2eSession::startHost(Host host, QString *error)
     case Host::MatePanel:
         started = startMatePanel(error);
         break;
-    case Host::Cinnamon:
-        started = startCinnamon(error);
-        break;
     case Host::Sway:
         started = startWaybar(error);
         break;
@@ -140,8 +135,6 @@ QRect E2eSession::hostIconArea() const
         return {900, 750, 228, 50};
     case Host::MatePanel: // its default top panel, the notification area near its right end
         return {640, 0, 640, 24};
-    case Host::Cinnamon: // its default panel: 40 px along the bottom
-        return {0, 760, 1280, 40};
     case Host::Sway: // read from sway's tree, not the screen
     case Host::None:
         break;
@@ -164,9 +157,9 @@ bool E2eSession::nameHasOwner(const QString &name) const
 
 bool E2eSession::waitForWatcher(QProcess *host, QString *error)
 {
-    const int timeout = m_host == Host::GnomeShell || m_host == Host::Cinnamon ? kGnomeStartMs
-                        : m_host == Host::Plasma                               ? kPlasmaStartMs
-                                                                               : kLxqtStartMs;
+    const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs
+                        : m_host == Host::Plasma   ? kPlasmaStartMs
+                                                   : kLxqtStartMs;
     const bool up = QTest::qWaitFor(
         [&] {
             if (host->state() != QProcess::Running)
@@ -391,24 +384,6 @@ bool E2eSession::startMatePanel(QString *error)
     QProcess *panel = spawn(QStringLiteral("mate-panel"), {}, {}, desktop);
     m_host = Host::MatePanel;
     return waitForWatcher(panel, error) && waitForPanelWindow(QStringLiteral("mate-panel"), error);
-}
-
-bool E2eSession::startCinnamon(QString *error)
-{
-    const QString watcher = QStringLiteral("/usr/libexec/xapps/sn-watcher/xapp-sn-watcher");
-    if (hostMissing({QStringLiteral("cinnamon"), watcher}, error) || !startSystemBus(error) ||
-        !startSettingsService(error))
-        return false;
-    QProcessEnvironment desktop;
-    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("X-Cinnamon"));
-    desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
-    desktop.insert(QStringLiteral("XDG_SESSION_DESKTOP"), QStringLiteral("cinnamon"));
-    // The shell draws the panel and its XEmbed tray; the StatusNotifierWatcher
-    // is xapp-sn-watcher's, which the session starts alongside.
-    QProcess *shell = spawn(QStringLiteral("cinnamon"), {QStringLiteral("--replace")}, {}, desktop);
-    spawn(watcher, {}, {}, desktop);
-    m_host = Host::Cinnamon;
-    return waitForWatcher(shell, error) && waitForPanelWindow(QStringLiteral("cinnamon"), error);
 }
 
 bool E2eSession::startSettingsService(QString *error)

@@ -42,7 +42,6 @@ public:
         GnomeShell, // GNOME Shell on X11 with the AppIndicator extension
         Plasma,     // plasmashell under kwin_x11, kded5 serving the watcher
         MatePanel,  // mate-panel with its notification area, under openbox
-        Cinnamon,   // the Cinnamon shell, xapp-sn-watcher serving the watcher
         Sway,       // waybar's tray on sway's headless output (Wayland)
     };
     static QString hostName(Host host);
@@ -239,7 +238,6 @@ private:
     // Started by spawn and run: as the session's user (nobody under sway
     // run by root), and killed with the test.
     void runAsSessionUser(QProcess &process) const;
-    bool startCinnamon(QString *error);
     // dconf's service, which a desktop's session bus would activate.
     bool startSettingsService(QString *error);
     // Until the process holds the name on the session bus; false with the

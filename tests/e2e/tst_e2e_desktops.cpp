@@ -35,7 +35,7 @@ private slots:
 private:
     using Host = E2eSession::Host;
     static constexpr Host kHosts[] = {Host::LxqtPanel, Host::GnomeShell, Host::Plasma,
-                                      Host::MatePanel, Host::Cinnamon};
+                                      Host::MatePanel};
     // Whether this run covers the host (KESTRIX_E2E_HOST names the one, or
     // every host when unset).
     static bool chosen(Host host);

@@ -514,7 +514,7 @@ bool E2eSession::swayAppWindows(QList<SwayWindow> *windows) const
                  node.value(QStringLiteral("type")).toString() == QLatin1String("floating_con")});
         }
         for (const char *children : {"nodes", "floating_nodes"}) {
-            for (const QJsonValue &child : node.value(QLatin1String(children)).toArray())
+            for (const QJsonValue child : node.value(QLatin1String(children)).toArray())
                 todo.append(child.toObject());
         }
     }

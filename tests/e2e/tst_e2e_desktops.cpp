@@ -209,7 +209,9 @@ bool TestE2eDesktops::openMenu(const QRect &icon, const QStringList &entries, QL
     }
     // Each entry is a line of text: rows where some of the menu's middle
     // differs from its colour. Borders, shadows and separators run across
-    // it; rounded corners lie outside the middle.
+    // it; rounded corners lie outside the middle. Read once it has faded in
+    // (Plasma's does, after it has reached its size).
+    QTest::qWait(500);
     const QImage shot = s.screenshot();
     const int from = shown.left() + shown.width() / 4;
     const int to = shown.right() - shown.width() / 4;

@@ -3,8 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <unistd.h>
 
 // The desktops' own panels as the hosts of the app's tray icon, each started
 // on the session's X server and session bus with the session's home,
@@ -14,10 +20,17 @@
 
 namespace {
 
-// GNOME Shell with software GL needs far longer on a loaded machine than a
-// Qt panel does.
+// GNOME Shell with software GL, and Plasma loading its modules, need far
+// longer on a loaded machine than a lone panel does.
 constexpr int kLxqtStartMs = 20000;
 constexpr int kGnomeStartMs = 90000;
+constexpr int kPlasmaStartMs = 60000;
+// A first start of a panel and its window manager on a machine busy with
+// other tests' desktops has taken longer than 20 s.
+constexpr int kPanelWindowMs = 60000;
+
+// sway runs as nobody when the tests run as root, which it refuses.
+constexpr int kNobody = 65534;
 
 const QString kAppIndicator = QStringLiteral("ubuntu-appindicators@ubuntu.com");
 
@@ -41,6 +54,12 @@ QString E2eSession::hostName(Host host)
         return QStringLiteral("lxqt-panel");
     case Host::GnomeShell:
         return QStringLiteral("gnome-shell");
+    case Host::Plasma:
+        return QStringLiteral("plasma");
+    case Host::MatePanel:
+        return QStringLiteral("mate-panel");
+    case Host::Sway:
+        return QStringLiteral("sway");
     }
     return {};
 }
@@ -76,7 +95,27 @@ bool E2eSession::startHost(Host host, QString *error)
         *error = QStringLiteral("no session bus for the panel: ") + m_controlsFailure;
         return false;
     }
-    const bool started = host == Host::LxqtPanel ? startLxqtPanel(error) : startGnomeShell(error);
+    bool started = false;
+    switch (host) {
+    case Host::LxqtPanel:
+        started = startLxqtPanel(error);
+        break;
+    case Host::GnomeShell:
+        started = startGnomeShell(error);
+        break;
+    case Host::Plasma:
+        started = startPlasma(error);
+        break;
+    case Host::MatePanel:
+        started = startMatePanel(error);
+        break;
+    case Host::Sway:
+        started = startWaybar(error);
+        break;
+    case Host::None:
+    case Host::Trayer:
+        break;
+    }
     if (started)
         m_host = host;
     return started;
@@ -93,6 +132,13 @@ QRect E2eSession::hostIconArea() const
         // The top bar's right part, where indicators go: the clock in its
         // middle changes by itself.
         return {760, 0, 520, 30};
+    case Host::Plasma:
+        // Its default panel, 50 px along the bottom: the tray left of the
+        // clock, whose time changes by itself, right of the task list.
+        return {900, 750, 228, 50};
+    case Host::MatePanel: // its default top panel, the notification area near its right end
+        return {640, 0, 640, 24};
+    case Host::Sway: // read from sway's tree, not the screen
     case Host::None:
         break;
     }
@@ -114,7 +160,9 @@ bool E2eSession::nameHasOwner(const QString &name) const
 
 bool E2eSession::waitForWatcher(QProcess *host, QString *error)
 {
-    const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs : kLxqtStartMs;
+    const int timeout = m_host == Host::GnomeShell ? kGnomeStartMs
+                        : m_host == Host::Plasma   ? kPlasmaStartMs
+                                                   : kLxqtStartMs;
     const bool up = QTest::qWaitFor(
         [&] {
             if (host->state() != QProcess::Running)
@@ -157,21 +205,58 @@ bool E2eSession::startLxqtPanel(QString *error)
     m_host = Host::LxqtPanel;
     if (!waitForWatcher(panel, error))
         return false;
+    return waitForPanelWindow(QStringLiteral("lxqt-panel"), error);
+}
+
+bool E2eSession::waitForPanelWindow(const QString &className, QString *error)
+{
     // Its window, and the window manager's list the taskbar reads.
     const bool drawn = QTest::qWaitFor(
         [&] {
             int code = 1;
             run(QStringLiteral("xdotool"),
                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                 QStringLiteral("--classname"), QStringLiteral("lxqt-panel")},
+                 QStringLiteral("--classname"), className},
                 &code);
             QList<qulonglong> ignored;
             return code == 0 && managedAppWindows(&ignored);
         },
-        kLxqtStartMs);
+        kPanelWindowMs);
     if (!drawn)
-        *error = QStringLiteral("lxqt-panel showed no panel, or openbox did not manage windows");
+        *error =
+            className + QStringLiteral(" showed no panel, or no window manager listed windows");
     return drawn;
+}
+
+bool E2eSession::startSystemBus(QString *error)
+{
+    // The desktop must neither reach nor disturb the machine's system bus.
+    // Nothing is activated on this one, so each question fails at once.
+    const QString runtime = environment().value(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString systemConfig = m_dir.filePath(QStringLiteral("system-bus.conf"));
+    if (!writeFile(systemConfig,
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n  <type>system</type>\n  <listen>unix:dir=" +
+                       runtime.toUtf8() +
+                       "</listen>\n  <auth>EXTERNAL</auth>\n"
+                       "  <policy context=\"default\">\n"
+                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                       "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
+                       "  </policy>\n</busconfig>\n")) {
+        *error = QStringLiteral("cannot write the system bus configuration");
+        return false;
+    }
+    QProcess *systemBus = spawn(QStringLiteral("dbus-daemon"),
+                                {QStringLiteral("--config-file=") + systemConfig,
+                                 QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!QTest::qWaitFor([&] { return systemBus->canReadLine(); }, kLxqtStartMs)) {
+        *error = QStringLiteral("the private system bus did not start");
+        return false;
+    }
+    setEnvironment(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                   QString::fromUtf8(systemBus->readLine().trimmed()));
+    return true;
 }
 
 bool E2eSession::startGnomeShell(QString *error)
@@ -209,32 +294,8 @@ bool E2eSession::startGnomeShell(QString *error)
     // Left by a shell that crashed at start-up, it turns every extension off.
     QFile::remove(runtime + QStringLiteral("/gnome-shell-disable-extensions"));
 
-    // A system bus of the session's own: the shell asks it for logind,
-    // accounts and the like, and must neither reach nor disturb the
-    // machine's. Nothing is activated on it, so each question fails at once.
-    const QString systemConfig = m_dir.filePath(QStringLiteral("system-bus.conf"));
-    if (!writeFile(systemConfig,
-                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig>\n  <type>system</type>\n  <listen>unix:dir=" +
-                       runtime.toUtf8() +
-                       "</listen>\n  <auth>EXTERNAL</auth>\n"
-                       "  <policy context=\"default\">\n"
-                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                       "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
-                       "  </policy>\n</busconfig>\n")) {
-        *error = QStringLiteral("cannot write the system bus configuration");
+    if (!startSystemBus(error))
         return false;
-    }
-    QProcess *systemBus = spawn(QStringLiteral("dbus-daemon"),
-                                {QStringLiteral("--config-file=") + systemConfig,
-                                 QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    if (!QTest::qWaitFor([&] { return systemBus->canReadLine(); }, kLxqtStartMs)) {
-        *error = QStringLiteral("the private system bus did not start");
-        return false;
-    }
-    setEnvironment(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
-                   QString::fromUtf8(systemBus->readLine().trimmed()));
 
     QProcessEnvironment desktop;
     desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
@@ -272,17 +333,200 @@ bool E2eSession::startGnomeShell(QString *error)
     return shell->state() == QProcess::Running && startGnomeNotifications(error);
 }
 
-bool E2eSession::waitForNotifications(QProcess *server, const QString &failure, QString *error)
+bool E2eSession::startPlasma(QString *error)
+{
+    const QString activities =
+        QStringLiteral("/usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd");
+    if (hostMissing({QStringLiteral("plasmashell"), QStringLiteral("kwin_x11"),
+                     QStringLiteral("kded5"), activities},
+                    error) ||
+        !startSystemBus(error))
+        return false;
+    // kded5 serves the StatusNotifierWatcher only in a full Plasma session.
+    QProcessEnvironment desktop;
+    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
+    desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+    desktop.insert(QStringLiteral("XDG_SESSION_DESKTOP"), QStringLiteral("KDE"));
+    desktop.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
+    desktop.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("5"));
+    spawn(QStringLiteral("kwin_x11"), {QStringLiteral("--replace")}, {}, desktop);
+    QProcess *kded = spawn(QStringLiteral("kded5"), {}, {}, desktop);
+    // plasmashell will not load without the activity manager, which a
+    // Plasma session bus activates; this one activates nothing.
+    if (!waitForName(spawn(activities, {}, {}, desktop), QStringLiteral("org.kde.ActivityManager"),
+                     error))
+        return false;
+    QProcess *shell =
+        spawn(QStringLiteral("plasmashell"), {QStringLiteral("--no-respawn")}, {}, desktop);
+    m_host = Host::Plasma;
+    return waitForWatcher(kded, error) &&
+           waitForPanelWindow(QStringLiteral("plasmashell"), error) &&
+           shell->state() == QProcess::Running;
+}
+
+bool E2eSession::startMatePanel(QString *error)
+{
+    const QString applet = QStringLiteral("/usr/lib/mate-panel/notification-area-applet");
+    if (hostMissing({QStringLiteral("mate-panel"), QStringLiteral("openbox"), applet}, error) ||
+        !startSettingsService(error))
+        return false;
+    QProcessEnvironment desktop;
+    desktop.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("MATE"));
+    desktop.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+    spawn(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, desktop);
+    // The panel asks the session bus for its notification area, which a
+    // MATE session bus would activate; this one activates nothing, so the
+    // applet's factory is there first. The applet serves the
+    // StatusNotifierWatcher as well as the X11 tray.
+    QProcess *factory = spawn(applet, {}, {}, desktop);
+    if (!waitForName(factory, QStringLiteral("org.mate.panel.applet.NotificationAreaAppletFactory"),
+                     error))
+        return false;
+    // Its default layout: the notification area near the right end of the
+    // top panel.
+    QProcess *panel = spawn(QStringLiteral("mate-panel"), {}, {}, desktop);
+    m_host = Host::MatePanel;
+    return waitForWatcher(panel, error) && waitForPanelWindow(QStringLiteral("mate-panel"), error);
+}
+
+bool E2eSession::startSettingsService(QString *error)
+{
+    // GSettings writes go to dconf's service, which a session bus activates:
+    // without it a panel loses the layout it has just written.
+    const QString service = QStringLiteral("/usr/libexec/dconf-service");
+    if (hostMissing({service}, error))
+        return false;
+    return waitForName(spawn(service, {}), QStringLiteral("ca.desrt.dconf"), error);
+}
+
+bool E2eSession::waitForName(QProcess *server, const QString &name, QString *error)
 {
     const bool up = QTest::qWaitFor(
+        [&] { return server->state() != QProcess::Running || nameHasOwner(name); }, kLxqtStartMs);
+    if (up && server->state() == QProcess::Running)
+        return true;
+    *error = QFileInfo(server->program()).fileName() + QStringLiteral(" did not take ") + name;
+    return false;
+}
+
+bool E2eSession::startSway(QString *error, bool withBar)
+{
+    if (hostMissing({QStringLiteral("sway"), QStringLiteral("swaymsg"),
+                     QStringLiteral("dbus-daemon"), QStringLiteral("gdbus")},
+                    error) ||
+        (withBar && hostMissing({QStringLiteral("waybar")}, error)))
+        return false;
+    m_desktopMissing = false;
+    if (::getuid() == 0) {
+        int code = 1;
+        run(QStringLiteral("chown"),
+            {QStringLiteral("-R"), QStringLiteral("%1:%1").arg(kNobody), m_dir.path()}, &code);
+        if (code != 0) {
+            *error = QStringLiteral("cannot hand the session's folder to nobody");
+            return false;
+        }
+        m_user = kNobody;
+    }
+    m_host = Host::Sway;
+    const QProcessEnvironment env = environment();
+    const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString config =
+        env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/sway/config");
+    // The screen of the X desktops; no bar of sway's own.
+    if (!writeFile(config, "output HEADLESS-1 resolution 1280x800\n") || !startSessionBus(error))
+        return false;
+    if (!m_haveSessionBus) {
+        *error = QStringLiteral("no session bus for sway: ") + m_controlsFailure;
+        return false;
+    }
+    QProcessEnvironment headless;
+    headless.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+    headless.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+    headless.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+    headless.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
+    QProcess *sway = spawn(QStringLiteral("sway"), {QStringLiteral("-c"), config}, {}, headless);
+    QString display;
+    QString ipc;
+    const bool up = QTest::qWaitFor(
         [&] {
-            return server->state() != QProcess::Running ||
-                   nameHasOwner(QStringLiteral("org.freedesktop.Notifications"));
+            const QDir dir(runtime);
+            const QStringList sockets =
+                dir.entryList({QStringLiteral("wayland-*")}, QDir::System)
+                    .filter(QRegularExpression(QStringLiteral("^wayland-\\d+$")));
+            const QStringList ipcs =
+                dir.entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
+            display = sockets.value(0);
+            ipc = ipcs.isEmpty() ? QString() : dir.filePath(ipcs.constFirst());
+            return sway->state() != QProcess::Running || (!display.isEmpty() && !ipc.isEmpty());
         },
         kLxqtStartMs);
-    if (!up || server->state() != QProcess::Running)
-        *error = failure;
-    return up && server->state() == QProcess::Running;
+    if (!up || sway->state() != QProcess::Running) {
+        QFile log(m_dir.filePath(QStringLiteral("sway.err")));
+        log.open(QIODevice::ReadOnly);
+        *error = QStringLiteral("sway did not start: ") +
+                 QString::fromLocal8Bit(log.readAll().right(800));
+        return false;
+    }
+    setEnvironment(QStringLiteral("WAYLAND_DISPLAY"), display);
+    setEnvironment(QStringLiteral("SWAYSOCK"), ipc);
+    return !withBar || startHost(Host::Sway, error);
+}
+
+bool E2eSession::startWaybar(QString *error)
+{
+    if (hostMissing({QStringLiteral("waybar")}, error))
+        return false;
+    // A bar along the bottom with nothing but its tray, which also serves
+    // the StatusNotifierWatcher when nobody else does.
+    const QString config =
+        environment().value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/waybar/config");
+    if (!writeFile(config, "{\"layer\": \"top\", \"position\": \"bottom\", \"height\": 30,\n"
+                           " \"modules-right\": [\"tray\"], \"tray\": {\"icon-size\": 22}}\n")) {
+        *error = QStringLiteral("cannot write waybar's configuration");
+        return false;
+    }
+    QProcess *bar = spawn(QStringLiteral("waybar"), {QStringLiteral("-c"), config});
+    m_host = Host::Sway;
+    return waitForWatcher(bar, error);
+}
+
+bool E2eSession::swayAppWindows(QList<SwayWindow> *windows) const
+{
+    windows->clear();
+    int code = 1;
+    const QJsonDocument tree = QJsonDocument::fromJson(
+        run(QStringLiteral("swaymsg"),
+            {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")}, &code));
+    if (code != 0 || !tree.isObject())
+        return false;
+    if (!m_app || m_app->state() != QProcess::Running)
+        return true;
+    const qint64 pid = m_app->processId();
+    // Depth first through tiled and floating containers alike.
+    QList<QJsonObject> todo{tree.object()};
+    while (!todo.isEmpty()) {
+        const QJsonObject node = todo.takeLast();
+        if (node.value(QStringLiteral("pid")).toInteger() == pid) {
+            const QJsonObject r = node.value(QStringLiteral("window_rect")).toObject();
+            windows->append(
+                {QRect(0, 0, r.value(QStringLiteral("width")).toInt(),
+                       r.value(QStringLiteral("height")).toInt()),
+                 node.value(QStringLiteral("type")).toString() == QLatin1String("floating_con")});
+        }
+        for (const char *children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue child : node.value(QLatin1String(children)).toArray())
+                todo.append(child.toObject());
+        }
+    }
+    return true;
+}
+
+bool E2eSession::waitForNotifications(QProcess *server, const QString &failure, QString *error)
+{
+    if (waitForName(server, QStringLiteral("org.freedesktop.Notifications"), error))
+        return true;
+    *error = failure;
+    return false;
 }
 
 bool E2eSession::startGnomeNotifications(QString *error)

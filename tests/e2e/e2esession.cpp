@@ -19,6 +19,9 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <csignal>
+#include <grp.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -150,8 +153,12 @@ void E2eSession::keepEvidence()
 QProcessEnvironment E2eSession::environment() const
 {
     QProcessEnvironment env = isolatedAppEnvironment(m_dir.path());
-    env.insert(QStringLiteral("DISPLAY"), m_display);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    if (m_host == Host::Sway) {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    } else {
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    }
     env.insert(QStringLiteral("KESTRIX_PIPE"), m_dir.filePath(QStringLiteral("daemon.sock")));
     env.insert(QStringLiteral("PROGRAMDATA"), m_dir.filePath(QStringLiteral("programdata")));
     const QString standIns = m_dir.filePath(QStringLiteral("standins"));
@@ -175,7 +182,7 @@ QProcess *E2eSession::spawn(const QString &program, const QStringList &args,
     // Kept for the failure message and the evidence.
     p->setStandardErrorFile(m_dir.filePath(QFileInfo(program).fileName() + QStringLiteral(".err")),
                             QIODevice::Append);
-    dieWithTest(*p);
+    runAsSessionUser(*p);
     p->start(program, args);
     p->waitForStarted(10000); // so that state() tells running from starting
     m_processes << p;
@@ -187,6 +194,7 @@ QByteArray E2eSession::run(const QString &program, const QStringList &args, int 
     QProcess p;
     p.setProcessEnvironment(environment());
     p.setStandardErrorFile(QProcess::nullDevice());
+    runAsSessionUser(p);
     p.start(program, args);
     if (!p.waitForFinished(10000)) {
         p.kill();
@@ -200,8 +208,28 @@ QByteArray E2eSession::run(const QString &program, const QStringList &args, int 
     return p.readAllStandardOutput();
 }
 
+void E2eSession::runAsSessionUser(QProcess &process) const
+{
+    if (m_user < 0) {
+        dieWithTest(process);
+        return;
+    }
+    const pid_t test = ::getpid();
+    const auto user = static_cast<uid_t>(m_user);
+    process.setChildProcessModifier([test, user] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
+            ::_exit(126);
+        // After the change of user, which clears it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != test)
+            ::_exit(1);
+    });
+}
+
 bool E2eSession::startDesktop(QString *error, Host host)
 {
+    if (host == Host::Sway)
+        return startSway(error, true);
     // The screen is read back with these, tray or not.
     for (const char *tool : {"xdotool", "import"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {

@@ -40,6 +40,9 @@ public:
         Trayer,
         LxqtPanel,  // lxqt-panel with only its status-notifier plugin, under openbox
         GnomeShell, // GNOME Shell on X11 with the AppIndicator extension
+        Plasma,     // plasmashell under kwin_x11, kded5 serving the watcher
+        MatePanel,  // mate-panel with its notification area, under openbox
+        Sway,       // waybar's tray on sway's headless output (Wayland)
     };
     static QString hostName(Host host);
 
@@ -52,6 +55,19 @@ public:
     }
     bool startDesktop(QString *error, Host host);
     bool desktopMissing() const { return m_desktopMissing; }
+    // sway on a headless output, with waybar along the bottom when withBar
+    // (startHost(Host::Sway) brings it later). sway refuses root: run as
+    // root, the whole session (buses, daemon, app) runs as nobody. The app
+    // is a Wayland client there; windows are read with swaymsg.
+    bool startSway(QString *error, bool withBar);
+    struct SwayWindow
+    {
+        QRect rect; // the window's own, without sway's border
+        bool floating = false;
+    };
+    // The app's windows in sway's tree (mapped ones only); false when sway
+    // could not be asked.
+    bool swayAppWindows(QList<SwayWindow> *windows) const;
     // A panel of that kind on the running desktop, as one that comes after
     // the app (startDesktop(Host::None) first); returns once it hosts items.
     // On failure desktopMissing() tells whether a program was not installed.
@@ -229,6 +245,23 @@ private:
     // desktophost.cpp: each host on the running X server and session bus.
     bool startLxqtPanel(QString *error);
     bool startGnomeShell(QString *error);
+    bool startPlasma(QString *error);
+    bool startMatePanel(QString *error);
+    bool startWaybar(QString *error);
+    // Started by spawn and run: as the session's user (nobody under sway
+    // run by root), and killed with the test.
+    void runAsSessionUser(QProcess &process) const;
+    // dconf's service, which a desktop's session bus would activate.
+    bool startSettingsService(QString *error);
+    // Until the process holds the name on the session bus; false with the
+    // reason when it ended first or did not in time.
+    bool waitForName(QProcess *server, const QString &name, QString *error);
+    // A system bus of the session's own, nothing activatable on it, for
+    // desktops that ask it for logind, accounts and the like.
+    bool startSystemBus(QString *error);
+    // Until a window of that class is shown and the window manager lists
+    // windows (the taskbar's list).
+    bool waitForPanelWindow(const QString &className, QString *error);
     bool waitForWatcher(QProcess *host, QString *error);
     // GNOME's org.freedesktop.Notifications service, which a GNOME session
     // bus would activate.
@@ -259,6 +292,7 @@ private:
     QByteArray m_failure;
     QList<QProcess *> m_processes;
     Host m_host = Host::None;
+    int m_user = -1; // the uid every process runs as, or -1 for the test's own
     bool m_haveSessionBus = false;
     QProcess *m_daemon = nullptr;
     QProcess *m_app = nullptr;

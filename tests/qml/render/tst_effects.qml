@@ -86,10 +86,14 @@ Rectangle {
             spoiler.text = "de-1.vpn.example.net";
             waitForRendering(scene);
             var second = grabImage(scene);
+            // A step of one or two in a channel is the renderer's rounding
+            // (the glyph atlas moves when the hidden text changes); the text's
+            // shape would change pixels by far more.
             var differing = 0;
             for (var x = area.x; x < area.x + area.width; ++x) {
                 for (var y = area.y; y < area.y + area.height; ++y) {
-                    if (!Qt.colorEqual(first.pixel(x, y), second.pixel(x, y)))
+                    var a = first.pixel(x, y), b = second.pixel(x, y);
+                    if (Math.max(Math.abs(a.r - b.r), Math.abs(a.g - b.g), Math.abs(a.b - b.b)) > 2 / 255)
                         ++differing;
                 }
             }

@@ -84,7 +84,10 @@ void TestE2eConnect::roadOfOneRequest()
     // Amber while connecting, in the title bar and on the tray icon at once
     // (one screenshot); no balloon. Then green in both places.
     const QRect main = s.mainWindow().rect;
-    const QRect tray = s.trayIcon().rect;
+    // The icon may still be settling into the tray (an X11 tray beside a
+    // session bus waits a moment for a StatusNotifierItem host).
+    const QRect tray = s.waitForTrayIcon().rect;
+    QVERIFY(!tray.isEmpty());
     const auto dotsAre = [&](const QColor &title, const QColor &icon) {
         s.appWindows(); // notes any balloon on the way
         const QImage shot = s.screenshot();
@@ -161,7 +164,7 @@ void TestE2eConnect::failedConnectShowsErrorScreenThenTryAgain()
     };
     QTRY_VERIFY_WITH_TIMEOUT(readErrorScreen(), 10000);
     QCOMPARE(detailLines, 1);
-    QVERIFY(s.countNear(s.trayIcon().rect, QColor("#E5484D")) >= 8);
+    QVERIFY(s.countNear(s.waitForTrayIcon().rect, QColor("#E5484D")) >= 8);
 
     QVERIFY2(s.clickControl(kButton, QStringLiteral("Try again")), s.failure());
     QTRY_COMPARE_WITH_TIMEOUT(s.daemonLog().count(kConnect), 2, 10000);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -8,6 +10,7 @@
 // the session bus, with a host registered. Items register with it; a test
 // then looks for them on the bus or calls their methods as the panel would.
 // Register it at "/StatusNotifierWatcher" under "org.kde.StatusNotifierWatcher".
+// A test may serve it from a bus thread of its own, hence the lock.
 class TrayWatcher : public QObject
 {
     Q_OBJECT
@@ -19,12 +22,19 @@ class TrayWatcher : public QObject
 public:
     bool hostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
-    QStringList items() const { return m_items; }
+    QStringList items() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_items;
+    }
 
 public slots:
     void RegisterStatusNotifierItem(const QString &service)
     {
-        m_items << service;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_items << service;
+        }
         emit StatusNotifierItemRegistered(service);
     }
     void RegisterStatusNotifierHost(const QString &) {}
@@ -34,5 +44,6 @@ signals:
     void StatusNotifierHostRegistered();
 
 private:
+    mutable QMutex m_mutex;
     QStringList m_items;
 };

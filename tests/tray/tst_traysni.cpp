@@ -33,6 +33,7 @@
 #include <QtTest>
 
 #include "quietbus.h"
+#include "traywatcher.h"
 #include "testmain.h"
 
 #include <csignal>
@@ -52,44 +53,6 @@ const QString kNotificationsService = QStringLiteral("org.freedesktop.Notificati
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 
 } // namespace
-
-// The panel's watcher, with a host registered.
-class FakeWatcher : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-
-public:
-    bool hostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-    QStringList items() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_items;
-    }
-
-public slots:
-    void RegisterStatusNotifierItem(const QString &service)
-    {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_items << service;
-        }
-        emit StatusNotifierItemRegistered(service);
-    }
-    void RegisterStatusNotifierHost(const QString &) {}
-
-signals:
-    void StatusNotifierItemRegistered(const QString &service);
-    void StatusNotifierHostRegistered();
-
-private:
-    mutable QMutex m_mutex;
-    QStringList m_items;
-};
 
 // A watcher whose answer the test decides: whether a host is there, and
 // whether to hold the answer back until the test releases it (a desktop still
@@ -355,7 +318,7 @@ private:
 
     QThread m_thread;
     QObject *m_context = nullptr;
-    FakeWatcher *m_watcher = nullptr;
+    TrayWatcher *m_watcher = nullptr;
     bool registerVirtual(const QString &connection, const QString &path,
                          const std::function<QDBusVirtualObject *()> &make);
     struct Virtual
@@ -421,7 +384,7 @@ void TestTraySni::initTestCase()
     QMetaObject::invokeMethod(
         m_context,
         [this, &registered] {
-            m_watcher = new FakeWatcher;
+            m_watcher = new TrayWatcher;
             m_notifications = new FakeNotifications;
             const auto all = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                              QDBusConnection::ExportAllProperties;

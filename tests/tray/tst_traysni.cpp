@@ -33,8 +33,8 @@
 #include <QtTest>
 
 #include "quietbus.h"
-#include "traywatcher.h"
 #include "testmain.h"
+#include "traywatcher.h"
 
 #include <csignal>
 #include <cstdio>
